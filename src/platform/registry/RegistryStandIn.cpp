@@ -1,0 +1,159 @@
+#include "RegistryStandIn.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "Registry.h"
+
+namespace {
+
+struct TKeyNode {
+  std::u16string Name;
+  std::optional<TRegValue> Default;
+  bool Refused = false;
+  std::vector<std::shared_ptr<TKeyNode>> Children;  // kept in listing order
+};
+
+char16_t UpperAscii(char16_t C) {
+  return (C >= u'a' && C <= u'z') ? C - (u'a' - u'A') : C;
+}
+
+// Case-blind order of key names; equal when they differ only in ASCII letter case.
+int CompareNames(const std::u16string& A, const std::u16string& B) {
+  const size_t N = std::min(A.size(), B.size());
+  for (size_t I = 0; I < N; ++I) {
+    const char16_t X = UpperAscii(A[I]), Y = UpperAscii(B[I]);
+    if (X != Y) return X < Y ? -1 : 1;
+  }
+  if (A.size() == B.size()) return 0;
+  return A.size() < B.size() ? -1 : 1;
+}
+
+// Splits a backslash-separated path; nothing when a component is empty.
+std::optional<std::vector<std::u16string>> SplitPath(const std::u16string& Path) {
+  std::vector<std::u16string> Parts;
+  if (Path.empty()) return Parts;
+  size_t Start = 0;
+  while (true) {
+    const size_t End = Path.find(u'\\', Start);
+    std::u16string Part = Path.substr(Start, End == std::u16string::npos ? End : End - Start);
+    if (Part.empty()) return std::nullopt;
+    Parts.push_back(std::move(Part));
+    if (End == std::u16string::npos) return Parts;
+    Start = End + 1;
+  }
+}
+
+struct TTree {
+  std::mutex Lock;
+  std::shared_ptr<TKeyNode> Root = std::make_shared<TKeyNode>();
+};
+
+TTree& Tree() {
+  static TTree Instance;
+  return Instance;
+}
+
+std::shared_ptr<TKeyNode> FindChild(const TKeyNode& Parent, const std::u16string& Name) {
+  for (const auto& Child : Parent.Children)
+    if (CompareNames(Child->Name, Name) == 0) return Child;
+  return nullptr;
+}
+
+std::shared_ptr<TKeyNode> AddChild(TKeyNode& Parent, const std::u16string& Name) {
+  if (auto Found = FindChild(Parent, Name)) return Found;
+  auto Child = std::make_shared<TKeyNode>();
+  Child->Name = Name;
+  auto Pos = std::find_if(Parent.Children.begin(), Parent.Children.end(),
+                          [&](const auto& C) { return CompareNames(C->Name, Name) > 0; });
+  Parent.Children.insert(Pos, Child);
+  return Child;
+}
+
+// The node of Path, or nullptr; the caller holds the tree's lock.
+std::shared_ptr<TKeyNode> Find(const std::u16string& Path) {
+  auto Parts = SplitPath(Path);
+  if (!Parts) return nullptr;
+  auto Node = Tree().Root;
+  for (const auto& Part : *Parts) {
+    Node = FindChild(*Node, Part);
+    if (!Node) return nullptr;
+  }
+  return Node;
+}
+
+std::shared_ptr<TKeyNode> Create(const std::u16string& Path) {
+  auto Parts = SplitPath(Path);
+  if (!Parts) return nullptr;
+  auto Node = Tree().Root;
+  for (const auto& Part : *Parts) Node = AddChild(*Node, Part);
+  return Node;
+}
+
+}  // namespace
+
+struct TRegKey::THandle {
+  std::shared_ptr<TKeyNode> Node;  // stays valid even if the key is deleted meanwhile
+};
+
+TRegKey::TRegKey(std::unique_ptr<THandle> H) : Handle(std::move(H)) {}
+TRegKey::~TRegKey() = default;
+
+std::unique_ptr<TRegKey> TRegKey::Open(const std::u16string& Path) {
+  std::lock_guard Guard(Tree().Lock);
+  auto Node = Find(Path);
+  if (!Node || Node->Refused) return nullptr;
+  return std::unique_ptr<TRegKey>(new TRegKey(std::make_unique<THandle>(THandle{Node})));
+}
+
+std::vector<std::u16string> TRegKey::SubKeyNames() const {
+  std::lock_guard Guard(Tree().Lock);
+  std::vector<std::u16string> Names;
+  for (const auto& Child : Handle->Node->Children) Names.push_back(Child->Name);
+  return Names;
+}
+
+std::optional<TRegValue> TRegKey::DefaultValue() const {
+  std::lock_guard Guard(Tree().Lock);
+  return Handle->Node->Default;
+}
+
+namespace RegistryStandIn {
+
+void CreateKey(const std::u16string& Path) {
+  std::lock_guard Guard(Tree().Lock);
+  Create(Path);
+}
+
+void SetDefaultValue(const std::u16string& Path, uint32_t Type, const std::vector<uint8_t>& Data) {
+  std::lock_guard Guard(Tree().Lock);
+  if (auto Node = Create(Path)) Node->Default = TRegValue{Type, Data};
+}
+
+void DeleteDefaultValue(const std::u16string& Path) {
+  std::lock_guard Guard(Tree().Lock);
+  if (auto Node = Find(Path)) Node->Default.reset();
+}
+
+void DeleteKey(const std::u16string& Path) {
+  std::lock_guard Guard(Tree().Lock);
+  const size_t Slash = Path.rfind(u'\\');
+  auto Parent = Slash == std::u16string::npos ? Tree().Root : Find(Path.substr(0, Slash));
+  if (!Parent) return;
+  const std::u16string Name = Slash == std::u16string::npos ? Path : Path.substr(Slash + 1);
+  std::erase_if(Parent->Children, [&](const auto& C) { return CompareNames(C->Name, Name) == 0; });
+}
+
+void SetOpenRefused(const std::u16string& Path, bool Refused) {
+  std::lock_guard Guard(Tree().Lock);
+  if (auto Node = Create(Path)) Node->Refused = Refused;
+}
+
+void Clear() {
+  std::lock_guard Guard(Tree().Lock);
+  Tree().Root = std::make_shared<TKeyNode>();
+}
+
+}  // namespace RegistryStandIn

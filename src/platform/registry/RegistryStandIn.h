@@ -1,0 +1,25 @@
+// The native build's registry: one process-wide in-memory tree standing for HKEY_LOCAL_MACHINE.
+// Tests fill it; TRegKey reads it. Key names compare without regard to ASCII letter case, and
+// subkeys are listed in that case-blind alphabetical order, as the Windows registry lists them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace RegistryStandIn {
+
+// Creates Path and every missing key above it.
+void CreateKey(const std::u16string& Path);
+// Sets the default value of Path (created if missing).
+void SetDefaultValue(const std::u16string& Path, uint32_t Type, const std::vector<uint8_t>& Data);
+// Removes the default value of Path, if any.
+void DeleteDefaultValue(const std::u16string& Path);
+// Removes Path with all its subkeys; nothing happens when it does not exist.
+void DeleteKey(const std::u16string& Path);
+// While set, opening Path fails as if access were denied.
+void SetOpenRefused(const std::u16string& Path, bool Refused);
+// Empties the whole tree.
+void Clear();
+
+}  // namespace RegistryStandIn
