@@ -44,6 +44,10 @@ class TqvJSONbase {
   T* As() {
     return dynamic_cast<T*>(this);
   }
+  template <class T>
+  const T* As() const {
+    return dynamic_cast<const T*>(this);
+  }
 };
 
 using TqvJSONptr = std::unique_ptr<TqvJSONbase>;
