@@ -1,0 +1,24 @@
+// Program start: one main window and its message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "AppConfig.h"
+#include "MainForm.h"
+
+int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // Seeded from the clock once, before the window exists.
+  TUnitRandom random;
+  TMainFrm mainFrm(Instance, [&random] { return random.Next(); });
+  if (!mainFrm.Create(ShowCommand)) return 1;
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(mainFrm.Handle(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,326 @@
+// Starts the real tagrelay.exe with a prepared configuration file and drives its window from this
+// process: reads labels and edits, clicks Apply and the log switch, answers message boxes,
+// minimises and restores through the tray icon's notifications, and closes it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ScadaListener.h"
+#include "AppDriver.h"
+#include "MainFormIds.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Closing without a connection is immediate; connected, it may take the router's shutdown and
+// one wait of the reconnect thread.
+constexpr double IdleCloseSeconds = 3.0;
+constexpr double ConnectedCloseSeconds = 8.0;
+
+std::string Section(const std::string& body) {
+  return "[tagrelayConfig]\r\n" + body;
+}
+
+std::wstring Widen(const std::string& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
+int ScaleForScreen(int pixels) {
+  HDC dc = GetDC(nullptr);
+  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return MulDiv(pixels, dpi, 96);
+}
+
+// A control's rectangle in the client coordinates of its window.
+RECT ClientRectOf(HWND window, HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+void ExpectRect(HWND window, HWND control, int left, int top, int width, int height) {
+  RECT r = ClientRectOf(window, control);
+  EXPECT_EQ(r.left, ScaleForScreen(left));
+  EXPECT_EQ(r.top, ScaleForScreen(top));
+  EXPECT_EQ(r.right - r.left, ScaleForScreen(width));
+  EXPECT_EQ(r.bottom - r.top, ScaleForScreen(height));
+}
+
+void ExpectClosesWithin(TRunningApp& app, double seconds) {
+  HWND window = app.Window();
+  double took = app.Close();
+  EXPECT_LT(took, seconds);
+  EXPECT_FALSE(app.Running());
+  EXPECT_EQ(app.ExitCode(), 0u);
+  EXPECT_FALSE(TrayIconExists(window, TrayIconId)) << "the tray icon outlived the program";
+  std::printf("closed in %.2f s\n", took);
+}
+
+// Applies a port text that must be refused: the message box and nothing stored.
+void ExpectPortRefused(TRunningApp& app, const std::wstring& portText) {
+  SCOPED_TRACE(std::string(portText.begin(), portText.end()));
+  std::string before = app.IniBytes();
+  app.SetText(app.Control(IDC_SERVERPORTEDIT), portText);
+  HWND box = app.Click(app.Control(IDC_APPLYBUTTON));
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(app.Text(GetDlgItem(box, 0xFFFF)), L"Port value not valid");
+  EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+  EXPECT_FALSE(IsWindowEnabled(app.Window())) << "the box is not modal";
+  // Centred on the screen.
+  RECT r;
+  GetWindowRect(box, &r);
+  EXPECT_NEAR((r.left + r.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 2);
+  EXPECT_NEAR((r.top + r.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 2);
+  app.CloseMessageBox(box);
+  EXPECT_EQ(app.IniBytes(), before);
+}
+
+HWND ApplyAndGetBox(TRunningApp& app) {
+  return app.Click(app.Control(IDC_APPLYBUTTON));
+}
+
+void EnableLog(TRunningApp& app) {
+  HWND checkBox = app.Control(IDC_LOGENABCHECKBOX);
+  EXPECT_EQ(app.Click(checkBox), nullptr);
+  EXPECT_TRUE(app.Checked(checkBox));
+}
+
+TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow) {
+  TRunningApp app(std::nullopt);
+  app.Start();
+  HWND w = app.Window();
+  ASSERT_NE(w, nullptr);
+
+  wchar_t caption[64] = {};
+  GetWindowTextW(w, caption, 64);
+  EXPECT_STREQ(caption, L"Tagrelay");
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDREDIT)), L"localhost");
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTEDIT)), L"0");
+  std::wstring uid = app.Text(app.Control(IDC_CLIENTUIDEDIT));
+  EXPECT_EQ(uid.size(), 10u);
+  auto ini = app.ReadIni();
+  EXPECT_EQ(ini.size(), 1u) << app.IniBytes();
+  EXPECT_EQ(Widen(ini["uid"]), uid);
+
+  EXPECT_EQ(app.Text(app.Control(IDC_QUERYCOUNTLABEL)), L"QueryCount=0");
+  EXPECT_EQ(app.Text(app.Control(IDC_LOGENABCHECKBOX)), L"Enable log");
+  EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
+  EXPECT_FALSE(IsWindowVisible(app.Control(IDC_SSLCONNECTCHECKBOX)));
+  EXPECT_EQ(app.Text(app.Control(IDC_SSLCONNECTCHECKBOX)), L"SSL connect");
+  EXPECT_EQ(app.Text(app.Control(IDC_MEMOLOG)), L"") << "the placeholder text was not cleared";
+  EXPECT_EQ(app.Text(app.Control(IDC_LABEL1)), L"Log");
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDRLABEL)), L"SCADA IP Address / Host");
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTLABEL)), L"SCADA Port");
+  EXPECT_EQ(app.Text(app.Control(IDC_CLIENTUIDLABEL)), L"Client UID");
+  EXPECT_EQ(app.Text(app.Control(IDC_APPLYBUTTON)), L"Apply");
+  EXPECT_TRUE(TrayIconExists(w, TrayIconId));
+
+  RECT client;
+  GetClientRect(w, &client);
+  EXPECT_EQ(client.right, ScaleForScreen(725));
+  EXPECT_EQ(client.bottom, ScaleForScreen(566));
+  RECT outer;
+  GetWindowRect(w, &outer);
+  int editWidth = (outer.right - outer.left) - ScaleForScreen(385) - ScaleForScreen(50);
+  ExpectRect(w, app.Control(IDC_MEMOLOG), 0, 13, 385, 566 - 13);
+  ExpectRect(w, app.Control(IDC_LOGENABCHECKBOX), 408, 56, 97, 17);
+  ExpectRect(w, app.Control(IDC_APPLYBUTTON), 408, 271, 121, 25);
+  ExpectRect(w, app.Control(IDC_SSLCONNECTCHECKBOX), 408, 240, 121, 17);
+  for (int id : {IDC_SERVERIPADDREDIT, IDC_SERVERPORTEDIT, IDC_CLIENTUIDEDIT}) {
+    RECT r = ClientRectOf(w, app.Control(id));
+    EXPECT_EQ(r.right - r.left, editWidth) << id;
+    EXPECT_EQ(r.left, ScaleForScreen(408)) << id;
+  }
+  EXPECT_EQ(ClientRectOf(w, app.Control(IDC_CLIENTUIDEDIT)).top, ScaleForScreen(203));
+
+  // The edits follow the window's width.
+  SetWindowPos(w, nullptr, 0, 0, (outer.right - outer.left) + 100, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT wider = ClientRectOf(w, app.Control(IDC_SERVERPORTEDIT));
+  EXPECT_EQ(wider.right - wider.left, editWidth + 100);
+
+  ExpectClosesWithin(app, IdleCloseSeconds);
+}
+
+struct TShownCase {
+  std::string Ini;
+  const wchar_t* Host;
+  const wchar_t* Port;
+  const wchar_t* Uid;
+  bool SSL;
+};
+
+TEST(MainWindow, ShowsThePreparedConfigurationWithoutRewritingIt) {
+  const TShownCase cases[] = {
+      {Section("KelScadaIp=10.1.2.3\r\nKelScadaPort=0x1F90\r\nuid=abc\r\nIsSSLSecure=2\r\n"),
+       L"10.1.2.3", L"8080", L"abc", false},
+      {Section("KelScadaPort=$10\r\nuid=x\r\nIsSSLSecure=1\r\n"), L"localhost", L"16", L"x", true},
+      {Section("KelScadaPort=99 junk\r\nuid=0012345678\r\nIsSSLSecure=x1\r\n"), L"localhost", L"0",
+       L"0012345678", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Ini);
+    TRunningApp app(c.Ini);
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDREDIT)), c.Host);
+    EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTEDIT)), c.Port);
+    EXPECT_EQ(app.Text(app.Control(IDC_CLIENTUIDEDIT)), c.Uid);
+    EXPECT_EQ(app.Checked(app.Control(IDC_SSLCONNECTCHECKBOX)), c.SSL);
+    EXPECT_EQ(app.IniBytes(), c.Ini);
+    ExpectClosesWithin(app, IdleCloseSeconds);
+  }
+}
+
+TEST(MainWindow, ApplyRefusesBadPortsAndStoresGoodSettings) {
+  const std::string ini =
+      Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=u1\r\nIsSSLSecure=0\r\n");
+  TRunningApp app(ini);
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+
+  for (const wchar_t* bad : {L"8080 ", L"", L"x", L"80a", L"2147483648", L"- 5", L"0x"}) {
+    ExpectPortRefused(app, bad);
+  }
+
+  struct TApplyCase {
+    const wchar_t* Host;
+    const wchar_t* PortText;
+    const wchar_t* Uid;
+    const char* StoredPort;
+  };
+  const TApplyCase cases[] = {
+      {L"127.0.0.1", L" 8080", L"u2", "8080"},
+      {L"127.0.0.1", L"0x1F91", L"u3", "8081"},
+      {L"127.0.0.1", L"70000", L"u4", "70000"},
+      {L"", L"$10", L"", "16"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.PortText, c.PortText + wcslen(c.PortText)));
+    app.SetText(app.Control(IDC_SERVERIPADDREDIT), c.Host);
+    app.SetText(app.Control(IDC_SERVERPORTEDIT), c.PortText);
+    app.SetText(app.Control(IDC_CLIENTUIDEDIT), c.Uid);
+    HWND box = ApplyAndGetBox(app);
+    EXPECT_EQ(box, nullptr);
+    if (box) app.CloseMessageBox(box);
+    auto stored = app.ReadIni();
+    EXPECT_EQ(Widen(stored["KelScadaIp"]), c.Host);
+    EXPECT_EQ(stored["KelScadaPort"], c.StoredPort);
+    EXPECT_EQ(Widen(stored["uid"]), c.Uid);
+    EXPECT_EQ(stored["IsSSLSecure"], "0");
+    EXPECT_EQ(stored.size(), 4u);
+  }
+  EXPECT_TRUE(app.Running());
+  ExpectClosesWithin(app, IdleCloseSeconds);
+}
+
+TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteError) {
+  TRunningApp app(std::nullopt, /*IniIsDirectory=*/true);
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDREDIT)), L"");
+  EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTEDIT)), L"");
+  EXPECT_EQ(app.Text(app.Control(IDC_CLIENTUIDEDIT)), L"");
+  EnableLog(app);
+
+  app.SetText(app.Control(IDC_SERVERIPADDREDIT), L"127.0.0.1");
+  app.SetText(app.Control(IDC_SERVERPORTEDIT), L"1");
+  app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"w1");
+  HWND box = ApplyAndGetBox(app);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(app.Text(GetDlgItem(box, 0xFFFF)), L"Unable to write to " + app.IniPath());
+  app.CloseMessageBox(box);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(app.Text(app.Control(IDC_CLIENTUIDEDIT)), L"w1") << "the window stopped answering";
+
+  // Once the file can be written, Apply stores the settings and starts the link.
+  ASSERT_TRUE(RemoveDirectoryW(app.IniPath().c_str()));
+  EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+  auto stored = app.ReadIni();
+  EXPECT_EQ(stored["KelScadaPort"], "1");
+  EXPECT_EQ(stored["uid"], "w1");
+#if TAGRELAY_HAVE_LINK
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return app.Text(app.Control(IDC_MEMOLOG)).find(L"Start and initialize client...") !=
+               std::wstring::npos;
+      },
+      12s))
+      << "no connection attempt after Apply";
+#endif
+  ExpectClosesWithin(app, IdleCloseSeconds);
+}
+
+TEST(MainWindow, MinimisesToTheTrayAndTheTrayIconTogglesIt) {
+  TRunningApp app(Section("uid=t1\r\n"));
+  app.Start();
+  HWND w = app.Window();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(TrayIconExists(w, TrayIconId));
+  auto trayClick = [&] {
+    PostMessageW(w, WM_TRAYICON, TrayIconId, WM_LBUTTONDOWN);
+    PostMessageW(w, WM_TRAYICON, TrayIconId, WM_LBUTTONUP);
+  };
+  auto hidden = [&] { return !IsWindowVisible(w); };
+  auto shownNormal = [&] { return IsWindowVisible(w) && !IsIconic(w); };
+
+  PostMessageW(w, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(WaitUntil(hidden, 5s)) << "minimising did not hide the window";
+  EXPECT_TRUE(TrayIconExists(w, TrayIconId));
+  trayClick();
+  EXPECT_TRUE(WaitUntil(shownNormal, 5s)) << "a tray click did not restore the window";
+  trayClick();
+  EXPECT_TRUE(WaitUntil(hidden, 5s)) << "a tray click did not hide the window";
+  trayClick();
+  EXPECT_TRUE(WaitUntil(shownNormal, 5s));
+  ExpectClosesWithin(app, IdleCloseSeconds);
+}
+
+#if TAGRELAY_HAVE_LINK
+int QueryCountShown(TRunningApp& app) {
+  std::wstring text = app.Text(app.Control(IDC_QUERYCOUNTLABEL));
+  const std::wstring prefix = L"QueryCount=";
+  if (text.rfind(prefix, 0) != 0) return -1;
+  return std::stoi(text.substr(prefix.size()));
+}
+
+TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-first\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  HWND memo = app.Control(IDC_MEMOLOG);
+  auto logHas = [&](const wchar_t* text) {
+    return app.Text(memo).find(text) != std::wstring::npos;
+  };
+
+  EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-first"); }, 15s))
+      << "no greeting with the identifier";
+  EXPECT_TRUE(WaitUntil([&] { return logHas(L"Done Connect to host"); }, 5s))
+      << std::string("log view lacks the entry");
+  EXPECT_TRUE(logHas(L"Start and initialize client..."));
+  // With no traffic every read waits 2 s and counts once.
+  EXPECT_TRUE(WaitUntil([&] { return QueryCountShown(app) >= 1; }, 8s));
+
+  SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/mainwindow.png"));
+
+  int countBefore = QueryCountShown(app);
+  app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"gui-second");
+  EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+  EXPECT_EQ(app.ReadIni()["uid"], "gui-second");
+  EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-second"); }, 15s))
+      << "no reconnection with the new identifier";
+  EXPECT_GE(QueryCountShown(app), countBefore) << "the read count was reset";
+
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+#endif
+
+}  // namespace
