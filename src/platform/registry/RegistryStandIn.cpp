@@ -49,6 +49,7 @@ std::optional<std::vector<std::u16string>> SplitPath(const std::u16string& Path)
 struct TTree {
   std::mutex Lock;
   std::shared_ptr<TKeyNode> Root = std::make_shared<TKeyNode>();
+  std::function<void(const std::u16string&)> OpenHook;
 };
 
 TTree& Tree() {
@@ -102,6 +103,12 @@ TRegKey::TRegKey(std::unique_ptr<THandle> H) : Handle(std::move(H)) {}
 TRegKey::~TRegKey() = default;
 
 std::unique_ptr<TRegKey> TRegKey::Open(const std::u16string& Path) {
+  std::function<void(const std::u16string&)> Hook;
+  {
+    std::lock_guard Guard(Tree().Lock);
+    Hook = Tree().OpenHook;
+  }
+  if (Hook) Hook(Path);
   std::lock_guard Guard(Tree().Lock);
   auto Node = Find(Path);
   if (!Node || Node->Refused) return nullptr;
@@ -154,6 +161,11 @@ void SetOpenRefused(const std::u16string& Path, bool Refused) {
 void Clear() {
   std::lock_guard Guard(Tree().Lock);
   Tree().Root = std::make_shared<TKeyNode>();
+}
+
+void SetOpenHook(std::function<void(const std::u16string& Path)> Hook) {
+  std::lock_guard Guard(Tree().Lock);
+  Tree().OpenHook = std::move(Hook);
 }
 
 }  // namespace RegistryStandIn

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,8 @@ void DeleteKey(const std::u16string& Path);
 void SetOpenRefused(const std::u16string& Path, bool Refused);
 // Empties the whole tree.
 void Clear();
+// Called with the path at the start of every open (outside the tree's lock), so tests can hold a
+// walk in progress; an empty function removes it.
+void SetOpenHook(std::function<void(const std::u16string& Path)> Hook);
 
 }  // namespace RegistryStandIn
