@@ -1,0 +1,633 @@
+#include "OPCServer.h"
+
+#include <unordered_set>
+#include <utility>
+
+#include "HashName.h"
+
+namespace {
+
+constexpr char16_t SeparatorMark[] = u"$#%";
+const std::u16string Empty;
+
+// Frees what GetStatus handed out; the state, or 0 when there is no record.
+DWORD TakeServerState(OPCSERVERSTATUS* Status) {
+  if (Status == nullptr) return 0;
+  const DWORD State = static_cast<DWORD>(Status->dwServerState);
+  CoTaskMemFree(Status->szVendorInfo);
+  CoTaskMemFree(Status);
+  return State;
+}
+
+int HexDigit(char16_t C) {
+  if (C >= u'0' && C <= u'9') return C - u'0';
+  if (C >= u'A' && C <= u'F') return C - u'A' + 10;
+  if (C >= u'a' && C <= u'f') return C - u'a' + 10;
+  return -1;
+}
+
+// Reads every string of an enumeration, from the start, freeing each.
+std::vector<std::u16string> ReadEnum(IEnumString* Enum) {
+  std::vector<std::u16string> Names;
+  if (Enum == nullptr) return Names;
+  Enum->Reset();
+  for (;;) {
+    LPOLESTR Item = nullptr;
+    ULONG Fetched = 0;
+    const HRESULT Hr = Enum->Next(1, &Item, &Fetched);
+    if (Hr != S_OK || Fetched != 1) {
+      CoTaskMemFree(Item);
+      break;
+    }
+    Names.push_back(OleToU16(Item));
+    CoTaskMemFree(Item);
+  }
+  return Names;
+}
+
+HRESULT BrowseLeaves(IOPCBrowseServerAddressSpace* Browser, DWORD AccessFilter,
+                     ComPtr<IEnumString>& Enum) {
+  return Browser->BrowseOPCItemIDs(OPC_LEAF, OleArg(Empty), VT_EMPTY, AccessFilter,
+                                   Enum.ReleaseAndGetAddressOf());
+}
+
+// Whole 32-bit signed integer: leading blanks, a sign, then decimal digits or hexadecimal digits
+// after "$", "x" or "0x"; nothing after the number.
+bool ParseInteger(const std::u16string& Text, int32_t& Value) {
+  size_t I = 0;
+  while (I < Text.size() && Text[I] == u' ') ++I;
+  bool Negative = false;
+  if (I < Text.size() && (Text[I] == u'+' || Text[I] == u'-')) Negative = Text[I++] == u'-';
+  int Base = 10;
+  if (I < Text.size() && (Text[I] == u'$' || Text[I] == u'x' || Text[I] == u'X')) {
+    Base = 16;
+    ++I;
+  } else if (I + 1 < Text.size() && Text[I] == u'0' &&
+             (Text[I + 1] == u'x' || Text[I + 1] == u'X')) {
+    Base = 16;
+    I += 2;
+  }
+  if (I >= Text.size()) return false;
+  const uint64_t Limit = Base == 16 ? 0xFFFFFFFFull : (Negative ? 0x80000000ull : 0x7FFFFFFFull);
+  uint64_t Magnitude = 0;
+  for (; I < Text.size(); ++I) {
+    const int D = HexDigit(Text[I]);
+    if (D < 0 || D >= Base) return false;
+    Magnitude = Magnitude * Base + D;
+    if (Magnitude > Limit) return false;
+  }
+  // A hexadecimal number fills the 32 bits as they are ($FFFFFFFF is -1).
+  const auto Bits = static_cast<uint32_t>(Magnitude);
+  Value = static_cast<int32_t>(Negative ? 0u - Bits : Bits);
+  return true;
+}
+
+// Whole decimal floating-point number: leading blanks, a sign, digits with one optional point,
+// an optional exponent; nothing after the number.
+bool ParseFloat(const std::u16string& Text, double& Value) {
+  size_t I = 0;
+  while (I < Text.size() && Text[I] == u' ') ++I;
+  std::string Ascii;
+  if (I < Text.size() && (Text[I] == u'+' || Text[I] == u'-'))
+    Ascii += static_cast<char>(Text[I++]);
+  size_t Digits = 0;
+  for (; I < Text.size() && Text[I] >= u'0' && Text[I] <= u'9'; ++I, ++Digits)
+    Ascii += static_cast<char>(Text[I]);
+  if (I < Text.size() && Text[I] == u'.') {
+    Ascii += '.';
+    for (++I; I < Text.size() && Text[I] >= u'0' && Text[I] <= u'9'; ++I, ++Digits)
+      Ascii += static_cast<char>(Text[I]);
+  }
+  if (Digits == 0) return false;
+  if (I < Text.size() && (Text[I] == u'e' || Text[I] == u'E')) {
+    Ascii += 'e';
+    ++I;
+    if (I < Text.size() && (Text[I] == u'+' || Text[I] == u'-'))
+      Ascii += static_cast<char>(Text[I++]);
+    size_t ExponentDigits = 0;
+    for (; I < Text.size() && Text[I] >= u'0' && Text[I] <= u'9'; ++I, ++ExponentDigits)
+      Ascii += static_cast<char>(Text[I]);
+    if (ExponentDigits == 0) return false;
+  }
+  if (I != Text.size()) return false;
+  try {
+    Value = std::stod(Ascii);
+  } catch (...) {
+    return false;  // out of range
+  }
+  return true;
+}
+
+}  // namespace
+
+struct TOPCServer::TEnumNames {
+  std::unordered_set<std::u16string> Names;
+};
+
+TOPCServer::TOPCServer(std::u16string Guid) : Guid(std::move(Guid)) {}
+
+TOPCServer::~TOPCServer() {
+  ReleaseSink();
+}
+
+void TOPCServer::ReleaseSink() {
+  // The server may still hold the sink; it must not reach this connection's arrays any more.
+  if (OPCDataCallback) OPCDataCallback->Detach();
+  OPCDataCallback.Reset();
+}
+
+// ---- connection ------------------------------------------------------------------------------
+
+int32_t TOPCServer::Init(const std::u16string& Mode, int32_t Rate) {
+  if (IsInit.load()) return OPC_STILL_INITIALIZE;
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // once per connect, never undone
+  HasSyncGroup = false;
+  HasASyncGroup = false;
+  CLSID ClassID;
+  if (!ParseClassID(Guid, ClassID)) return WRONG_OPC_CLASS_ID;
+  ServerIntf.Reset();
+  ComPtr<IUnknown> Object;
+  HRESULT Hr = CoCreateInstance(ClassID, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                IID_IUnknown, reinterpret_cast<void**>(Object.GetAddressOf()));
+  if (FAILED(Hr) || !Object) return UNABLE_CONNECT_OPC_SERVER;
+  Hr = Object->QueryInterface(IID_IOPCServer,
+                              reinterpret_cast<void**>(ServerIntf.ReleaseAndGetAddressOf()));
+  if (FAILED(Hr) || !ServerIntf) {
+    ServerIntf.Reset();
+    return UNABLE_CONNECT_OPC_SERVER;
+  }
+  SyncMode = Mode == u"sync";
+  ResponseTime = Rate;
+  IsInit.store(true);
+  ConnectionCount = 0;
+  return 0;
+}
+
+bool TOPCServer::ParseClassID(const std::u16string& Text, CLSID& ClassID) {
+  ClassID = CLSID{};
+  bool Success = Text.size() >= 2;
+  std::u16string Run;
+  int Separator = 0;
+  auto ReadRun = [&](uint64_t& Number, size_t MaxDigits) {
+    Number = 0;
+    if (Run.empty() || Run.size() > MaxDigits) return false;
+    for (char16_t C : Run) Number = Number * 16 + static_cast<uint64_t>(HexDigit(C));
+    return true;
+  };
+  for (char16_t C : Text) {
+    if (HexDigit(C) >= 0) {
+      Run.push_back(C);
+      continue;
+    }
+    uint64_t Number = 0;
+    switch (Separator) {
+      case 0:
+        break;  // whatever comes before the first separator is dropped
+      case 1:
+        if (ReadRun(Number, 16))
+          ClassID.Data1 = static_cast<uint32_t>(Number);
+        else
+          Success = false;
+        break;
+      case 2:
+        if (ReadRun(Number, 16))
+          ClassID.Data2 = static_cast<uint16_t>(Number);
+        else
+          Success = false;
+        break;
+      case 3:
+        if (ReadRun(Number, 16))
+          ClassID.Data3 = static_cast<uint16_t>(Number);
+        else
+          Success = false;
+        break;
+      case 4:
+        if (Run.size() == 4 && ReadRun(Number, 4)) {
+          ClassID.Data4[0] = static_cast<uint8_t>(Number >> 8);
+          ClassID.Data4[1] = static_cast<uint8_t>(Number);
+        } else {
+          Success = false;
+        }
+        break;
+      case 5:
+        if (Run.size() == 12 && ReadRun(Number, 12)) {
+          for (int B = 0; B < 6; ++B)
+            ClassID.Data4[2 + B] = static_cast<uint8_t>(Number >> (8 * (5 - B)));
+        } else {
+          Success = false;
+        }
+        break;
+      default:
+        break;
+    }
+    Run.clear();
+    ++Separator;
+  }
+  return Success;
+}
+
+int32_t TOPCServer::Disconnect() {
+  ItemsFullList.clear();
+  TagsByHashName.clear();
+  if (!ServerIntf) return 0;
+  IsInit.store(false);
+  int32_t Result = 0;
+  if (HasASyncGroup) {
+    UnadviseDataCallback();
+    AGroupIf.Reset();
+    if (FAILED(ServerIntf->RemoveGroup(HASyncGroup, FALSE))) Result = OPC_DISCONNECT_ERROR;
+    HasASyncGroup = false;
+  }
+  if (HasSyncGroup) {
+    GroupIf.Reset();
+    if (FAILED(ServerIntf->RemoveGroup(HSyncGroup, FALSE))) Result = OPC_DISCONNECT_ERROR;
+    HasSyncGroup = false;
+  }
+  EmptyItemArrays();
+  return Result;
+}
+
+void TOPCServer::EmptyItemArrays() {
+  SyncValsArr.Clear();
+  ASyncValsArr.Clear();
+}
+
+void TOPCServer::UnadviseDataCallback() {
+  if (!AGroupIf) return;
+  ComPtr<IConnectionPointContainer> Container;
+  if (FAILED(AGroupIf->QueryInterface(IID_IConnectionPointContainer,
+                                      reinterpret_cast<void**>(Container.GetAddressOf()))) ||
+      !Container)
+    return;
+  ComPtr<IConnectionPoint> Point;
+  if (FAILED(Container->FindConnectionPoint(IID_IOPCDataCallback, Point.GetAddressOf())) || !Point)
+    return;
+  Point->Unadvise(AsyncConnection);
+}
+
+int32_t TOPCServer::GetOPCState() {
+  if (!ServerIntf) return OPC_STATUS_COMM_FAULT_VALUE;
+  OPCSERVERSTATUS* Status = nullptr;
+  if (FAILED(ServerIntf->GetStatus(&Status)) || Status == nullptr)
+    return OPC_STATUS_COMM_FAULT_VALUE;
+  return static_cast<int32_t>(TakeServerState(Status));
+}
+
+bool TOPCServer::CheckServerState() {
+  OPCSERVERSTATUS* Status = nullptr;
+  const HRESULT Hr = ServerIntf->GetStatus(&Status);
+  const DWORD State = TakeServerState(Status);
+  if (SUCCEEDED(Hr) && State == OPC_STATUS_RUNNING) {
+    ConnectionCount = 0;
+    return true;
+  }
+  ++ConnectionCount;
+  if (ConnectionCount <= MaxFailedChecks) return true;
+  RemoveServerGroup(HasASyncGroup, HASyncGroup, AGroupIf);
+  RemoveServerGroup(HasSyncGroup, HSyncGroup, GroupIf);
+  EmptyItemArrays();
+  IsInit.store(false);
+  return false;
+}
+
+// ---- browsing --------------------------------------------------------------------------------
+
+int32_t TOPCServer::GetTagsList() {
+  if (!IsInit.load()) return OPC_SERVER_NOT_INITIALIZE;
+  if (!ItemsFullList.empty()) return static_cast<int32_t>(ItemsFullList.size());
+  ComPtr<IOPCBrowseServerAddressSpace> Browser;
+  if (!ServerIntf ||
+      FAILED(ServerIntf->QueryInterface(IID_IOPCBrowseServerAddressSpace,
+                                        reinterpret_cast<void**>(Browser.GetAddressOf()))) ||
+      !Browser)
+    return UNABLE_INIT_SERVER_BROWSER;
+  ItemsFullList.clear();
+  TagsByHashName.clear();
+  const int32_t Result = BrowseBranch(Browser.Get(), u"", {});
+  if (Result < 0) return Result;
+  return static_cast<int32_t>(ItemsFullList.size());
+}
+
+int32_t TOPCServer::BrowseBranch(IOPCBrowseServerAddressSpace* Browser,
+                                 const std::u16string& Prefix, const TSeparatorIndexis& Positions) {
+  ComPtr<IEnumString> AllLeaves, ReadableEnum, WriteableEnum;
+  if (FAILED(BrowseLeaves(Browser, 0, AllLeaves)) ||
+      FAILED(BrowseLeaves(Browser, OPC_READABLE, ReadableEnum)) ||
+      FAILED(BrowseLeaves(Browser, OPC_WRITEABLE, WriteableEnum)))
+    return UNABLE_BROWSER_ITEMS;
+  // Membership in the access-filtered lists is looked up in sets instead of rescanning them.
+  TEnumNames ReadableLeaves, WriteableLeaves;
+  for (auto& Name : ReadEnum(ReadableEnum.Get())) ReadableLeaves.Names.insert(std::move(Name));
+  for (auto& Name : ReadEnum(WriteableEnum.Get())) WriteableLeaves.Names.insert(std::move(Name));
+  for (const auto& Leaf : ReadEnum(AllLeaves.Get()))
+    AddTag(Browser, Prefix, Positions, Leaf, ReadableLeaves, WriteableLeaves);
+
+  ComPtr<IEnumString> BranchEnum;
+  if (FAILED(Browser->BrowseOPCItemIDs(OPC_BRANCH, OleArg(Empty), VT_EMPTY, 0,
+                                       BranchEnum.GetAddressOf())))
+    BranchEnum.Reset();
+  for (const auto& Branch : ReadEnum(BranchEnum.Get())) {
+    if (Browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, OleArg(Branch)) != S_OK) continue;
+    const std::u16string SubPrefix = Prefix.empty() ? Branch : Prefix + u"." + Branch;
+    TSeparatorIndexis SubPositions = Positions;
+    SubPositions.push_back(static_cast<int32_t>(SubPrefix.size()) + 1);
+    BrowseBranch(Browser, SubPrefix, SubPositions);
+    Browser->ChangeBrowsePosition(OPC_BROWSE_UP, OleArg(Empty));
+  }
+  return 0;
+}
+
+void TOPCServer::AddTag(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
+                        const TSeparatorIndexis& Positions, const std::u16string& LeafName,
+                        const TEnumNames& ReadableLeaves, const TEnumNames& WriteableLeaves) {
+  std::u16string ItemID;
+  LPWSTR Returned = nullptr;
+  if (SUCCEEDED(Browser->GetItemID(OleArg(LeafName), &Returned)) && Returned != nullptr)
+    ItemID = OleToU16(Returned);
+  CoTaskMemFree(Returned);
+
+  const std::u16string Path = Prefix.empty() ? LeafName : Prefix + u"." + LeafName;
+  TOPCItem Item;
+  Item.SeparatorName = MarkSeparators(
+      ItemID, Positions, static_cast<int32_t>(Path.size()) - static_cast<int32_t>(ItemID.size()));
+  Item.HashName = MakeHashName(Item.SeparatorName);
+  Item.LinkName = ItemID;
+  Item.Readable = ReadableLeaves.Names.count(LeafName) != 0;
+  Item.Writeable = WriteableLeaves.Names.count(LeafName) != 0;
+  TagsByHashName.emplace(Item.HashName, ItemsFullList.size());
+  ItemsFullList.push_back(std::move(Item));
+}
+
+std::u16string TOPCServer::MarkSeparators(const std::u16string& ItemID,
+                                          const TSeparatorIndexis& Positions, int32_t Offset) {
+  std::u16string Text = ItemID;
+  int64_t Shift = -static_cast<int64_t>(Offset);
+  for (int32_t P : Positions) {
+    const int64_t I = P + Shift;
+    if (I <= 0) continue;
+    const auto Index = static_cast<size_t>(I - 1);
+    if (Index < Text.size()) {
+      Text.replace(Index, 1, SeparatorMark);
+    } else {
+      Text.append(SeparatorMark);
+    }
+    Shift += 2;
+  }
+  return Text;
+}
+
+std::u16string TOPCServer::FindLinkName(const std::u16string& HashName) const {
+  auto It = TagsByHashName.find(HashName);
+  return It == TagsByHashName.end() ? std::u16string() : ItemsFullList[It->second].LinkName;
+}
+
+// ---- values ----------------------------------------------------------------------------------
+
+int32_t TOPCServer::GetOPCItemValues(const TArray& ValueNames, TArray& Values, TArray& Qualities) {
+  if (ItemsFullList.empty()) GetTagsList();
+  bool AnyNew = false;
+  for (const auto& Name : ValueNames) AnyNew = AddItemName(Name) > 0 || AnyNew;
+  if (AnyNew) {
+    RemoveGroups();
+    const int32_t Result = CreateGroups(SyncMode, ResponseTime);
+    if (Result < 0) return Result;
+  }
+  Values.assign(ValueNames.size(), std::u16string());
+  Qualities.assign(ValueNames.size(), std::u16string());
+  for (size_t I = 0; I < ValueNames.size(); ++I)
+    GetItemValue(ValueNames[I], Values[I], Qualities[I]);
+  return static_cast<int32_t>(ValueNames.size());
+}
+
+int32_t TOPCServer::AddItemName(const std::u16string& Name) {
+  TOPCItemRecArr& Items = SyncMode ? SyncValsArr : ASyncValsArr;
+  if (Items.FindByHashName(Name) != nullptr) return 0;
+  OPCItemRec Item;
+  Item.HashName = Name;
+  Item.LinkName = FindLinkName(Name);
+  Item.IdxForASync = Itemidx++;
+  Items.Append(std::move(Item));
+  return 1;
+}
+
+int32_t TOPCServer::GetItemValue(const std::u16string& Name, std::u16string& Value,
+                                 std::u16string& Quality) {
+  TOPCItemRecArr& Items = SyncMode ? SyncValsArr : ASyncValsArr;
+  const OPCItemRec* Item = Items.FindByHashName(Name);
+  if (Item == nullptr) return ITEM_NOT_INIT;
+  Value = Item->Value;
+  Quality = Item->Quality;
+  return 0;
+}
+
+namespace {
+
+void RemoveAllItems(IOPCItemMgt* Group, TOPCItemRecArr& Items) {
+  if (Group == nullptr || Items.empty()) return;
+  std::vector<OPCHANDLE> Handles;
+  Handles.reserve(Items.size());
+  for (const auto& Item : Items) Handles.push_back(Item.HItem);
+  HRESULT* Errors = nullptr;
+  Group->RemoveItems(static_cast<DWORD>(Handles.size()), Handles.data(), &Errors);
+  CoTaskMemFree(Errors);
+}
+
+}  // namespace
+
+void TOPCServer::RemoveGroups() {
+  if (HasSyncGroup) RemoveAllItems(GroupIf.Get(), SyncValsArr);
+  if (HasASyncGroup) {
+    RemoveAllItems(AGroupIf.Get(), ASyncValsArr);
+    UnadviseDataCallback();
+  }
+  RemoveServerGroup(HasASyncGroup, HASyncGroup, AGroupIf);
+  RemoveServerGroup(HasSyncGroup, HSyncGroup, GroupIf);
+}
+
+void TOPCServer::RemoveServerGroup(bool& HasGroup, OPCHANDLE Group,
+                                   ComPtr<IOPCItemMgt>& GroupIntf) {
+  if (!HasGroup) return;
+  // Our references go first, so the server can free the group at once.
+  GroupIntf.Reset();
+  if (ServerIntf) ServerIntf->RemoveGroup(Group, FALSE);
+  HasGroup = false;
+}
+
+int32_t TOPCServer::CreateGroups(bool Sync, int32_t Rate) {
+  if (!ServerIntf) return FAIL_CREATE_OPC_GROUP;
+  ComPtr<IOPCItemMgt> NewGroup;
+  if (Sync && !HasSyncGroup) {
+    if (FAILED(CreateServerGroup(ServerIntf.Get(), u"sync", Rate, HSyncGroup, NewGroup)))
+      return FAIL_CREATE_OPC_GROUP;
+    HasSyncGroup = true;
+    GroupIf = NewGroup;
+  } else if (!Sync && !HasASyncGroup) {
+    if (FAILED(CreateServerGroup(ServerIntf.Get(), u"async", Rate, HASyncGroup, NewGroup)))
+      return FAIL_CREATE_OPC_GROUP;
+    HasASyncGroup = true;
+    AGroupIf = NewGroup;
+  }
+  if (Sync) return AddGroupItems(GroupIf.Get(), SyncValsArr);
+
+  const int32_t Added = AddGroupItems(AGroupIf.Get(), ASyncValsArr);
+  if (Added < 0) return Added;
+  ReleaseSink();
+  OPCDataCallback.Attach(new TOPCDataCallback(&ASyncValsArr, GetValues, Guid));
+  if (FAILED(AdviseDataCallback(AGroupIf.Get(), OPCDataCallback.Get(), AsyncConnection)))
+    return UNABLE_ADVISE_ASYNC_GROUP;
+  return 0;
+}
+
+int32_t TOPCServer::AddGroupItems(IOPCItemMgt* Group, TOPCItemRecArr& Items) {
+  if (Group == nullptr) return FAIL_ADD_TAGS_TO_OPC_GROUP;
+  std::vector<std::u16string> ItemIDs;  // OPCITEMDEF points into these
+  ItemIDs.reserve(Items.size());
+  std::vector<OPCITEMDEF> Definitions(Items.size());
+  std::u16string AccessPath;
+  for (size_t I = 0; I < Items.size(); ++I) {
+    ItemIDs.push_back(Items[I].LinkName);
+    OPCITEMDEF& Def = Definitions[I];
+    Def.szAccessPath = OleArg(AccessPath);
+    Def.szItemID = OleArg(ItemIDs.back());
+    Def.bActive = TRUE;
+    Def.hClient = Items[I].IdxForASync;
+    Def.dwBlobSize = 0;
+    Def.pBlob = nullptr;
+    Def.vtRequestedDataType = VT_EMPTY;
+    Def.wReserved = 0;
+  }
+  OPCITEMRESULT* Results = nullptr;
+  HRESULT* Errors = nullptr;
+  const HRESULT Hr = Group->AddItems(static_cast<DWORD>(Definitions.size()), Definitions.data(),
+                                     &Results, &Errors);
+  if (Results != nullptr) {
+    for (size_t I = 0; I < Items.size(); ++I) {
+      Items[I].HItem = Results[I].hServer;
+      CoTaskMemFree(Results[I].pBlob);
+    }
+  }
+  CoTaskMemFree(Results);
+  CoTaskMemFree(Errors);
+  return FAILED(Hr) ? FAIL_ADD_TAGS_TO_OPC_GROUP : 0;
+}
+
+bool TOPCServer::UpdateOPCServersValues() {
+  if (!ServerIntf) return true;
+  ReadSyncGroup();
+  return CheckServerState();
+}
+
+void TOPCServer::ReadSyncGroup() {
+  if (!HasSyncGroup || !GroupIf || SyncValsArr.empty()) return;
+  std::vector<OPCHANDLE> Handles;
+  Handles.reserve(SyncValsArr.size());
+  for (const auto& Item : SyncValsArr) Handles.push_back(Item.HItem);
+  ComPtr<IOPCSyncIO> SyncIO;
+  if (FAILED(GroupIf->QueryInterface(IID_IOPCSyncIO,
+                                     reinterpret_cast<void**>(SyncIO.GetAddressOf()))) ||
+      !SyncIO)
+    return;
+  OPCITEMSTATE* States = nullptr;
+  HRESULT* Errors = nullptr;
+  const HRESULT Hr = SyncIO->Read(OPC_DS_CACHE, static_cast<DWORD>(Handles.size()), Handles.data(),
+                                  &States, &Errors);
+  if (FAILED(Hr) || States == nullptr || Errors == nullptr) {
+    CoTaskMemFree(States);
+    CoTaskMemFree(Errors);
+    return;
+  }
+  for (size_t I = 0; I < SyncValsArr.size(); ++I) {
+    OPCItemRec& Item = SyncValsArr[I];
+    if (SUCCEEDED(Errors[I])) {
+      std::u16string Text;
+      if (SUCCEEDED(VariantToText(States[I].vDataValue, Text))) {
+        Item.Value = std::move(Text);
+        // Any good quality counts, whatever its substatus and limit bits.
+        Item.Quality = (States[I].wQuality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD ? u"1" : u"0";
+      } else {
+        Item.Value = UnreadValue;
+        Item.Quality = u"0";
+      }
+    }
+    VariantClear(&States[I].vDataValue);
+  }
+  CoTaskMemFree(States);
+  CoTaskMemFree(Errors);
+}
+
+int32_t TOPCServer::WriteOPCItemValue(const std::u16string& OPCItemName,
+                                      const std::u16string& NewVal) {
+  if (ItemsFullList.empty()) GetTagsList();
+  IOPCItemMgt* Group = nullptr;
+  const OPCItemRec* Item = ASyncValsArr.FindByHashName(OPCItemName);
+  if (Item != nullptr) {
+    Group = AGroupIf.Get();
+  } else if ((Item = SyncValsArr.FindByHashName(OPCItemName)) != nullptr) {
+    Group = GroupIf.Get();
+  } else {
+    return ITEM_NOT_INIT;
+  }
+  const OPCHANDLE Handle = Item->HItem;
+  VARIANT Value;
+  VariantInit(&Value);
+  MakeWriteValue(NewVal, Value);
+  const HRESULT Hr = WriteGroupItem(Group, Handle, Value);
+  VariantClear(&Value);
+  return FAILED(Hr) ? WRITE_ITEM_ERROR : 0;
+}
+
+void MakeWriteValue(const std::u16string& NewVal, VARIANT& Value) {
+  std::u16string Copy = NewVal;
+  for (char16_t& C : Copy)
+    if (C == u',') C = u'.';
+  int32_t Integer = 0;
+  double Float = 0;
+  if (ParseInteger(Copy, Integer)) {
+    V_VT(&Value) = VT_I4;
+    V_I4(&Value) = Integer;
+  } else if (ParseFloat(Copy, Float)) {
+    V_VT(&Value) = VT_R8;
+    V_R8(&Value) = Float;
+  } else {
+    V_VT(&Value) = VT_BSTR;
+    V_BSTR(&Value) = U16ToBstr(NewVal);
+  }
+}
+
+HRESULT CreateServerGroup(IOPCServer* Server, const std::u16string& Name, int32_t Rate,
+                          OPCHANDLE& ServerGroup, ComPtr<IOPCItemMgt>& GroupIntf) {
+  GroupIntf.Reset();
+  if (Server == nullptr) return E_POINTER;
+  FLOAT Deadband = 0.0f;
+  DWORD RevisedRate = 0;
+  const HRESULT Hr = Server->AddGroup(U16ToOle(Name), TRUE, static_cast<DWORD>(Rate), 0, nullptr,
+                                      &Deadband, 0, &ServerGroup, &RevisedRate, IID_IOPCItemMgt,
+                                      reinterpret_cast<IUnknown**>(GroupIntf.GetAddressOf()));
+  if (FAILED(Hr)) GroupIntf.Reset();
+  return Hr;
+}
+
+HRESULT AdviseDataCallback(IOPCItemMgt* Group, IOPCDataCallback* Sink, DWORD& Cookie) {
+  if (Group == nullptr) return E_POINTER;
+  ComPtr<IConnectionPointContainer> Container;
+  HRESULT Hr = Group->QueryInterface(IID_IConnectionPointContainer,
+                                     reinterpret_cast<void**>(Container.GetAddressOf()));
+  if (FAILED(Hr) || !Container) return FAILED(Hr) ? Hr : E_NOINTERFACE;
+  ComPtr<IConnectionPoint> Point;
+  Hr = Container->FindConnectionPoint(IID_IOPCDataCallback, Point.GetAddressOf());
+  if (FAILED(Hr) || !Point) return FAILED(Hr) ? Hr : CONNECT_E_NOCONNECTION;
+  return Point->Advise(Sink, &Cookie);
+}
+
+HRESULT WriteGroupItem(IOPCItemMgt* Group, OPCHANDLE Item, VARIANT& Value) {
+  if (Group == nullptr) return E_POINTER;
+  ComPtr<IOPCSyncIO> SyncIO;
+  HRESULT Hr =
+      Group->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void**>(SyncIO.GetAddressOf()));
+  if (FAILED(Hr) || !SyncIO) return FAILED(Hr) ? Hr : E_NOINTERFACE;
+  HRESULT* Errors = nullptr;
+  Hr = SyncIO->Write(1, &Item, &Value, &Errors);
+  if (SUCCEEDED(Hr) && Errors != nullptr) Hr = Errors[0];
+  CoTaskMemFree(Errors);
+  return Hr;
+}

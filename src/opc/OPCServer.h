@@ -1,0 +1,111 @@
+// Connection to one OPC DA server, used only on its worker's thread: connecting, the server state
+// and health check, the browsed tag table, the "sync"/"async" groups, reading and writing.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "OPCComm.h"
+#include "OPCDataCallback.h"
+#include "OPCTypes.h"
+
+// One browsed tag.
+struct TOPCItem {
+  std::u16string HashName;       // MD5 of SeparatorName, 32 lower-case hex digits
+  std::u16string SeparatorName;  // item identifier with each level separator replaced by "$#%"
+  std::u16string LinkName;       // item identifier given by the server
+  bool Readable = false;
+  bool Writeable = false;
+};
+using TItemsFullList = std::vector<TOPCItem>;
+// 1-based positions of the level separators in the browse path of a level.
+using TSeparatorIndexis = std::vector<int32_t>;
+
+class TOPCServer {
+ public:
+  // Failed health checks in a row that a server may have before it counts as lost.
+  static constexpr int32_t MaxFailedChecks = 10;
+
+  explicit TOPCServer(std::u16string Guid);
+  ~TOPCServer();
+  TOPCServer(const TOPCServer&) = delete;
+  TOPCServer& operator=(const TOPCServer&) = delete;
+
+  int32_t Init(const std::u16string& SyncMode, int32_t ResponseTime);
+  int32_t Disconnect();
+  // Any thread.
+  bool IsOPCInit() const { return IsInit.load(); }
+  bool GetSyncMode() const { return SyncMode; }
+  int32_t GetResponseTime() const { return ResponseTime; }
+  int32_t GetOPCState();
+  void SetGetValuesCallback(TGetValuesCallBack Value) { GetValues = std::move(Value); }
+
+  int32_t GetTagsList();
+  const TItemsFullList& GetOPCTagsArr() const { return ItemsFullList; }
+
+  int32_t GetOPCItemValues(const TArray& ValueNames, TArray& Values, TArray& Qualities);
+  bool UpdateOPCServersValues();
+  int32_t WriteOPCItemValue(const std::u16string& OPCItemName, const std::u16string& NewVal);
+
+  // Text to class identifier; false when the text does not parse.
+  static bool ParseClassID(const std::u16string& Text, CLSID& ClassID);
+  static std::u16string MarkSeparators(const std::u16string& ItemID,
+                                       const TSeparatorIndexis& Positions, int32_t Offset);
+
+ private:
+  struct TEnumNames;
+
+  void UnadviseDataCallback();
+  bool CheckServerState();
+  int32_t BrowseBranch(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
+                       const TSeparatorIndexis& Positions);
+  void AddTag(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
+              const TSeparatorIndexis& Positions, const std::u16string& LeafName,
+              const TEnumNames& ReadableLeaves, const TEnumNames& WriteableLeaves);
+  std::u16string FindLinkName(const std::u16string& HashName) const;
+  int32_t AddItemName(const std::u16string& Name);
+  void RemoveGroups();
+  void RemoveServerGroup(bool& HasGroup, OPCHANDLE Group, ComPtr<IOPCItemMgt>& GroupIntf);
+  int32_t CreateGroups(bool Sync, int32_t Rate);
+  int32_t AddGroupItems(IOPCItemMgt* Group, TOPCItemRecArr& Items);
+  int32_t GetItemValue(const std::u16string& Name, std::u16string& Value, std::u16string& Quality);
+  void ReadSyncGroup();
+  void EmptyItemArrays();
+  void ReleaseSink();
+
+  std::u16string Guid;
+  std::atomic<bool> IsInit{false};
+  ComPtr<IOPCServer> ServerIntf;
+  OPCHANDLE HASyncGroup = 0;
+  OPCHANDLE HSyncGroup = 0;
+  ComPtr<IOPCItemMgt> GroupIf;
+  ComPtr<IOPCItemMgt> AGroupIf;
+  bool HasSyncGroup = false;
+  bool HasASyncGroup = false;
+  TOPCItemRecArr SyncValsArr;
+  TOPCItemRecArr ASyncValsArr;
+  ComPtr<TOPCDataCallback> OPCDataCallback;
+  DWORD AsyncConnection = 0;
+  TItemsFullList ItemsFullList;
+  std::unordered_map<std::u16string, size_t> TagsByHashName;  // first entry of each HashName
+  bool SyncMode = false;
+  int32_t ResponseTime = 0;
+  uint32_t Itemidx = 0;
+  int32_t ConnectionCount = 0;
+  TGetValuesCallBack GetValues;
+};
+
+// Adds a group to Server: active, update rate Rate ms, client handle 0, no time bias, dead band
+// 0 %, locale 0, item interface asked for. The revised rate is dropped.
+HRESULT CreateServerGroup(IOPCServer* Server, const std::u16string& Name, int32_t Rate,
+                          OPCHANDLE& ServerGroup, ComPtr<IOPCItemMgt>& GroupIntf);
+// Advises Sink on the group's data-change connection point; Cookie receives the advise cookie.
+HRESULT AdviseDataCallback(IOPCItemMgt* Group, IOPCDataCallback* Sink, DWORD& Cookie);
+// Writes one item synchronously: the item's own error code when the call succeeds.
+HRESULT WriteGroupItem(IOPCItemMgt* Group, OPCHANDLE Item, VARIANT& Value);
+// Builds the value written for NewVal: 4-byte integer, else 8-byte float (comma or point as
+// decimal separator), else the text itself.
+void MakeWriteValue(const std::u16string& NewVal, VARIANT& Value);
