@@ -1,4 +1,5 @@
 // GenerateText: compact JSON, no blanks anywhere, fields in insertion order.
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -22,10 +23,16 @@ class TqvTextBuffer {
   }
 
   void Append(const char16_t* s, std::size_t n) {
-    if (n > FCap - FLen) Grow(n);
-    std::memcpy(FBuf.get() + FLen, s, n * sizeof(char16_t));
+    std::memcpy(Reserve(n), s, n * sizeof(char16_t));
     FLen += n;
   }
+
+  // Room for n more units at the returned position; Commit tells where writing ended.
+  char16_t* Reserve(std::size_t n) {
+    if (n > FCap - FLen) Grow(n);
+    return FBuf.get() + FLen;
+  }
+  void Commit(const char16_t* end) { FLen = static_cast<std::size_t>(end - FBuf.get()); }
 
   std::u16string Text() const { return std::u16string(FBuf.get(), FLen); }
 
@@ -44,17 +51,30 @@ class TqvTextBuffer {
   std::size_t FLen = 0;
 };
 
+// Escape of each ASCII code unit: 0 for none, a letter for the short forms, 'u' for \u00XX.
+constexpr std::array<char, 128> MakeEscapes() {
+  std::array<char, 128> e{};
+  for (int c = 0; c < 0x20; ++c) e[c] = 'u';
+  e['\b'] = 'b';
+  e['\t'] = 't';
+  e['\n'] = 'n';
+  e['\f'] = 'f';
+  e['\r'] = 'r';
+  e['"'] = '"';
+  e['\\'] = '\\';
+  e['/'] = '/';
+  return e;
+}
+constexpr std::array<char, 128> kEscapes = MakeEscapes();
+
+bool IsSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDFFF;
+}
 bool IsHighSurrogate(char16_t c) {
   return c >= 0xD800 && c <= 0xDBFF;
 }
 bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-// Code units written as themselves: not a control character, not one of the three escaped marks,
-// not part of a surrogate pair (those are checked for being well formed).
-bool IsPlain(char16_t c) {
-  return c >= 0x20 && c != u'"' && c != u'\\' && c != u'/' && (c < 0xD800 || c > 0xDFFF);
 }
 
 class TqvJSONGenerator {
@@ -70,13 +90,13 @@ class TqvJSONGenerator {
         break;
       case jsBoolean:
         if (static_cast<const TqvJSONboolean*>(v)->BoolValue()) {
-          WriteAscii(u"true", 4);
+          FOut.Append(u"true", 4);
         } else {
-          WriteAscii(u"false", 5);
+          FOut.Append(u"false", 5);
         }
         break;
       case jsNull:
-        WriteAscii(u"null", 4);
+        FOut.Append(u"null", 4);
         break;
       case jsList:
         WriteElements(static_cast<const TqvJSONlist*>(v), u'[', u']');
@@ -93,19 +113,18 @@ class TqvJSONGenerator {
   std::u16string Text() const { return FOut.Text(); }
 
  private:
-  void WriteAscii(const char16_t* s, std::size_t n) { FOut.Append(s, n); }
-
   void WriteNumber(long double v) {
-    char16_t buf[kMaxNumberText];
-    FOut.Append(buf, FormatNumber(v, u'.', buf));
+    char16_t* out = FOut.Reserve(kMaxNumberText);
+    FOut.Commit(out + FormatNumber(v, u'.', out));
   }
 
   void WriteElements(const TqvJSONcustomlist* list, char16_t open, char16_t close) {
     FOut.Append(open);
-    const int n = list->Count();
-    for (int i = 0; i < n; ++i) {
-      if (i > 0) FOut.Append(u',');
-      Write(list->ItemAt(i));
+    bool first = true;
+    for (const TqvJSONptr& item : list->Items()) {
+      if (!first) FOut.Append(u',');
+      first = false;
+      Write(item.get());
     }
     FOut.Append(close);
   }
@@ -116,68 +135,46 @@ class TqvJSONGenerator {
     Write(pair.ObjValue());
   }
 
-  // Escapes as strict JSON needs; well-formed surrogate pairs pass unchanged, while a lone
-  // surrogate, which has no UTF-8 form, becomes U+FFFD.
+  // Escapes as strict JSON needs; everything else from U+0020 up is written as itself. The text
+  // would pass through UTF-8 unchanged, except a lone surrogate, which has no UTF-8 form and
+  // becomes U+FFFD.
   void WriteString(const std::u16string& s) {
-    FOut.Append(u'"');
     const std::size_t n = s.size();
-    std::size_t i = 0;
-    while (i < n) {
-      std::size_t run = i;
-      while (run < n && IsPlain(s[run])) ++run;
-      if (run > i) {
-        FOut.Append(s.data() + i, run - i);
-        i = run;
-        if (i == n) break;
-      }
+    char16_t* out = FOut.Reserve(6 * n + 2);  // no unit takes more than six
+    *out++ = u'"';
+    for (std::size_t i = 0; i < n; ++i) {
       const char16_t c = s[i];
-      if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(s[i + 1])) {
-        FOut.Append(s.data() + i, 2);
-        i += 2;
-        continue;
+      if (c < 0x80) {
+        const char e = kEscapes[c];
+        if (e == 0) {
+          *out++ = c;
+        } else {
+          out = WriteEscape(out, c, e);
+        }
+      } else if (!IsSurrogate(c)) {
+        *out++ = c;
+      } else if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(s[i + 1])) {
+        *out++ = c;
+        *out++ = s[++i];
+      } else {
+        *out++ = u'\uFFFD';
       }
-      WriteSpecial(c);
-      ++i;
     }
-    FOut.Append(u'"');
+    *out++ = u'"';
+    FOut.Commit(out);
   }
 
-  void WriteSpecial(char16_t c) {
+  static char16_t* WriteEscape(char16_t* out, char16_t c, char e) {
     static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-    switch (c) {
-      case u'"':
-        WriteAscii(u"\\\"", 2);
-        return;
-      case u'\\':
-        WriteAscii(u"\\\\", 2);
-        return;
-      case u'/':
-        WriteAscii(u"\\/", 2);
-        return;
-      case u'\b':
-        WriteAscii(u"\\b", 2);
-        return;
-      case u'\t':
-        WriteAscii(u"\\t", 2);
-        return;
-      case u'\n':
-        WriteAscii(u"\\n", 2);
-        return;
-      case u'\f':
-        WriteAscii(u"\\f", 2);
-        return;
-      case u'\r':
-        WriteAscii(u"\\r", 2);
-        return;
-      default:
-        break;
+    *out++ = u'\\';
+    *out++ = static_cast<char16_t>(e);
+    if (e == 'u') {
+      *out++ = u'0';
+      *out++ = u'0';
+      *out++ = kHex[c >> 4];
+      *out++ = kHex[c & 15];
     }
-    if (c < 0x20) {
-      const char16_t esc[] = {u'\\', u'u', u'0', u'0', kHex[c >> 4], kHex[c & 15]};
-      FOut.Append(esc, 6);
-      return;
-    }
-    FOut.Append(u'\uFFFD');  // a lone surrogate
+    return out;
   }
 
   TqvTextBuffer FOut;

@@ -165,6 +165,9 @@ class TqvJSONcustomlist : public TqvJSONbase {
   virtual double getDouble(int idx);
   virtual bool getBoolean(int idx);
 
+  // The elements themselves, in order (for walking a document without virtual calls).
+  const std::vector<TqvJSONptr>& Items() const { return fList; }
+
  protected:
   TqvJSONcustomlist() = default;
   void FreeItems();
