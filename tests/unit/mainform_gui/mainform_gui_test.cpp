@@ -60,6 +60,55 @@ void ExpectClosesWithin(TRunningApp& app, double seconds) {
   std::printf("closed in %.2f s\n", took);
 }
 
+// The message box's icon control, or null.
+HWND MessageBoxIcon(HWND box) {
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c)) return c;
+  }
+  return nullptr;
+}
+
+// Shares of strongly red and of yellow pixels in what the screen shows of a control. Icon handles
+// belong to their process, so the icon is judged by its picture: the error icon is a red disc,
+// the warning icon a yellow triangle, the others blue.
+std::pair<double, double> RedAndYellowShares(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return {0, 0};
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  int red = 0, yellow = 0;
+  const auto* px = static_cast<const uint32_t*>(bits);
+  for (int i = 0; i < w * h; ++i) {
+    int R = (px[i] >> 16) & 0xFF, G = (px[i] >> 8) & 0xFF, B = px[i] & 0xFF;
+    if (R > 150 && G < 100 && B < 100) ++red;
+    if (R > 180 && G > 150 && B < 100) ++yellow;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return {red / double(w * h), yellow / double(w * h)};
+}
+
+void ExpectErrorIcon(HWND box) {
+  HWND icon = MessageBoxIcon(box);
+  ASSERT_NE(icon, nullptr) << "no icon";
+  // The box may not be painted yet when it is found.
+  std::pair<double, double> shares;
+  WaitUntil([&] { return (shares = RedAndYellowShares(icon)).first > 0.2; }, 3s);
+  EXPECT_GT(shares.first, 0.2) << "not the error icon";
+  EXPECT_LT(shares.second, 0.05);
+}
+
 // Applies a port text that must be refused: the message box and nothing stored.
 void ExpectPortRefused(TRunningApp& app, const std::wstring& portText) {
   SCOPED_TRACE(std::string(portText.begin(), portText.end()));
@@ -70,6 +119,7 @@ void ExpectPortRefused(TRunningApp& app, const std::wstring& portText) {
   EXPECT_EQ(app.Text(GetDlgItem(box, 0xFFFF)), L"Port value not valid");
   EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
   EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+  ExpectErrorIcon(box);
   EXPECT_FALSE(IsWindowEnabled(app.Window())) << "the box is not modal";
   // Centred on the screen.
   RECT r;
@@ -137,6 +187,8 @@ TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow)
     EXPECT_EQ(r.left, ScaleForScreen(408)) << id;
   }
   EXPECT_EQ(ClientRectOf(w, app.Control(IDC_CLIENTUIDEDIT)).top, ScaleForScreen(203));
+
+  EXPECT_TRUE(SaveWindowPng(w, WinePath(TAGRELAY_ARTIFACT_DIR "/mainwindow-first-start.png")));
 
   // The edits follow the window's width.
   SetWindowPos(w, nullptr, 0, 0, (outer.right - outer.left) + 100, outer.bottom - outer.top,
@@ -234,6 +286,7 @@ TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteEr
   HWND box = ApplyAndGetBox(app);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(app.Text(GetDlgItem(box, 0xFFFF)), L"Unable to write to " + app.IniPath());
+  ExpectErrorIcon(box);
   app.CloseMessageBox(box);
   EXPECT_TRUE(app.Running());
   EXPECT_EQ(app.Text(app.Control(IDC_CLIENTUIDEDIT)), L"w1") << "the window stopped answering";
@@ -309,7 +362,7 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
   // With no traffic every read waits 2 s and counts once.
   EXPECT_TRUE(WaitUntil([&] { return QueryCountShown(app) >= 1; }, 8s));
 
-  SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/mainwindow.png"));
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/mainwindow.png")));
 
   int countBefore = QueryCountShown(app);
   app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"gui-second");
