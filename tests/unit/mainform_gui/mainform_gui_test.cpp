@@ -177,7 +177,11 @@ TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow)
   RECT outer;
   GetWindowRect(w, &outer);
   int editWidth = (outer.right - outer.left) - ScaleForScreen(385) - ScaleForScreen(50);
-  ExpectRect(w, app.Control(IDC_MEMOLOG), 0, 13, 385, 566 - 13);
+  RECT memo = ClientRectOf(w, app.Control(IDC_MEMOLOG));
+  EXPECT_EQ(memo.left, 0);
+  EXPECT_EQ(memo.top, ScaleForScreen(13));
+  EXPECT_EQ(memo.right, ScaleForScreen(385));
+  EXPECT_EQ(memo.bottom, client.bottom);
   ExpectRect(w, app.Control(IDC_LOGENABCHECKBOX), 408, 56, 97, 17);
   ExpectRect(w, app.Control(IDC_APPLYBUTTON), 408, 271, 121, 25);
   ExpectRect(w, app.Control(IDC_SSLCONNECTCHECKBOX), 408, 240, 121, 17);
@@ -201,9 +205,9 @@ TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow)
 
 struct TShownCase {
   std::string Ini;
-  const wchar_t* Host;
-  const wchar_t* Port;
-  const wchar_t* Uid;
+  std::wstring Host;
+  std::wstring Port;
+  std::wstring Uid;
   bool SSL;
 };
 
@@ -214,6 +218,10 @@ TEST(MainWindow, ShowsThePreparedConfigurationWithoutRewritingIt) {
       {Section("KelScadaPort=$10\r\nuid=x\r\nIsSSLSecure=1\r\n"), L"localhost", L"16", L"x", true},
       {Section("KelScadaPort=99 junk\r\nuid=0012345678\r\nIsSSLSecure=x1\r\n"), L"localhost", L"0",
        L"0012345678", true},
+      // Values are read up to 2047 characters.
+      {Section("KelScadaIp=" + std::string(3000, 'h') + "\r\nuid=" + std::string(2047, 'u') +
+               "v\r\n"),
+       std::wstring(2047, L'h'), L"0", std::wstring(2047, L'u'), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Ini);
