@@ -1,0 +1,287 @@
+#include "Communicate.h"
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+#include "LinkClient.h"
+#include "LinkConnection.h"
+#include "LinkErrorText.h"
+#include "LinkRouter.h"
+#include "Logger.h"
+#include "ReconnectTimer.h"
+#include "RequestThread.h"
+
+namespace {
+// Pause between a connection coming up and its reader starting.
+constexpr int ConnectedPauseMs = 500;
+// Pause in a restart between disconnecting the client and releasing it.
+constexpr auto RestartPause = std::chrono::milliseconds(1000);
+
+// Raised inside an attempt that the final teardown has overtaken.
+struct TAttemptAborted : std::runtime_error {
+  TAttemptAborted() : std::runtime_error("") {}
+};
+}  // namespace
+
+TCommunicate::TCommunicate(std::unique_ptr<TLinkRouter> Router)
+    : ReconnectTimer(std::make_unique<TReconnectTimer>()) {
+  ReconnectTimer->SetConnectHandleProp([this] { Connect(); });
+  ReconnectTimer->SetDisonnectHandleProp([this](bool Restart) { Disconnect(Restart); });
+  this->Router = std::move(Router);
+  KillFlag = false;
+}
+
+TCommunicate::~TCommunicate() {
+  FinalTeardown();
+}
+
+void TCommunicate::SetHostProp(const std::u16string& Host) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    this->Host = Host;
+  }
+  SettingGiven(HostGiven);
+}
+
+void TCommunicate::SetPortProp(int32_t Port) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    this->Port = Port;
+  }
+  SettingGiven(PortGiven);
+}
+
+void TCommunicate::SetUidProp(const std::u16string& Uid) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    this->Uid = Uid;
+  }
+  Router->SetUidProp(Uid);
+  SettingGiven(UidGiven);
+}
+
+void TCommunicate::SetLoggerProp(TLogger* Logger) {
+  this->Logger = Logger;
+  Router->SetLoggerProp(Logger);
+  ReconnectTimer->SetLoggerProp(Logger);
+  SettingGiven(LoggerGiven);
+}
+
+void TCommunicate::SetSSLSecureProp(bool SSLSecure) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    this->SSLSecure = SSLSecure;
+  }
+  ReconnectTimer->SetSSLSecureProp(SSLSecure);
+  SettingGiven(SSLSecureGiven);
+}
+
+void TCommunicate::SetIncQueryProp(TCallBack IncQuery) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    this->IncQuery = std::move(IncQuery);
+  }
+  SettingGiven(IncQueryGiven);
+}
+
+// Handing over the log arms the timer; the arming waits until every setting is in, so the first
+// attempt never runs with a setting still missing.
+void TCommunicate::SettingGiven(TSetting Setting) {
+  bool Arm;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    SettingsGiven |= Setting;
+    bool Ready = SettingsGiven == AllGiven;
+    Arm = Ready && (Setting == LoggerGiven || !FirstAttemptArmed);
+    if (Arm) FirstAttemptArmed = true;
+  }
+  if (Arm) ReconnectTimer->Start();
+}
+
+void TCommunicate::TryReconnect() {
+  ReconnectTimer->Start();
+}
+
+void TCommunicate::Connect() {
+  std::lock_guard<std::mutex> AttemptGuard(ConnectLock);
+  std::u16string AttemptHost;
+  int32_t AttemptPort;
+  bool AttemptTLS;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    // A connection that is up (an arming that came late) or a closing program: nothing to do.
+    if (Closing || IdTCPClient) return;
+    AttemptHost = Host;
+    AttemptPort = Port;
+    AttemptTLS = SSLSecure;
+  }
+  // The previous connection's reader has lost its client; it ends before a new one exists.
+  JoinRequestThread();
+
+  std::shared_ptr<TLinkClient> Client;
+  try {
+    auto Link = std::make_shared<TLinkConnection>(AttemptHost, static_cast<uint16_t>(AttemptPort),
+                                                  AttemptTLS);
+    Client = TLinkConnection::ShareClient(Link);
+    std::weak_ptr<TLinkClient> Opening = Client;
+    Client->OnConnected = [this, Opening](TLinkClient&) { ClientConnected(Opening.lock()); };
+    {
+      std::lock_guard<std::mutex> Guard(Lock);
+      IdTCPClient = Client;
+    }
+    Client->Connect();
+    Log(LogDone, u"Connect to host");
+  } catch (const std::exception& E) {
+    bool Aborted;
+    {
+      std::lock_guard<std::mutex> Guard(Lock);
+      Aborted = Closing;
+    }
+    if (!Aborted) Log(LogError, LinkErrorText(E));
+    Router->SetTCPClientProp(nullptr);
+    if (Client) ReleaseClient(Client.get());
+    if (!Aborted) TryReconnect();
+  }
+}
+
+void TCommunicate::ClientConnected(const std::shared_ptr<TLinkClient>& Client) {
+  if (ClosingEvent.WaitFor(ConnectedPauseMs)) throw TAttemptAborted();
+  StartRequestThread(Client);
+  ReconnectTimer->SetTCPClientProp(*Client);
+  Router->SetTCPClientProp(Client);
+  Router->InitConnect();
+}
+
+void TCommunicate::StartRequestThread(const std::shared_ptr<TLinkClient>& Client) {
+  auto Reader = std::make_unique<TRequestThread>(true);
+  std::lock_guard<std::mutex> Guard(Lock);
+  if (Closing) throw TAttemptAborted();
+  Reader->SetTCPClientProp(Client);
+  const TLinkClient* Released = Client.get();
+  Reader->SetKillConnectProp([this, Released] { KillConnect(Released); });
+  Reader->SetLoggerProp(Logger);
+  Reader->SetTryReconnectProp([this] { TryReconnect(); });
+  Reader->SetUidProp(Uid);
+  Reader->SetRouterProp(Router.get());
+  Reader->SetIncQueryProp(IncQuery);
+  Reader->InitConnect();
+  Reader->Start();
+  RequestThread = std::move(Reader);
+}
+
+// The reader's request after its read failed: release its client, unless a teardown is handling
+// the client itself.
+void TCommunicate::KillConnect(const TLinkClient* Client) {
+  if (KillFlag) return;
+  ReleaseClient(Client);
+}
+
+// Drops the manager's share of the client, if it is still the current one, after closing it so
+// that every reader and writer on it fails and lets go.
+void TCommunicate::ReleaseClient(const TLinkClient* Client) {
+  std::shared_ptr<TLinkClient> Released;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (!IdTCPClient || IdTCPClient.get() != Client) return;
+    Released = std::move(IdTCPClient);
+  }
+  try {
+    Released->Disconnect();
+  } catch (...) {
+    // Closing a connection that already failed may fail again; it is released all the same.
+  }
+}
+
+void TCommunicate::JoinRequestThread() {
+  std::unique_ptr<TRequestThread> Ended;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    Ended = std::move(RequestThread);
+  }
+  if (Ended) Ended->WaitFor();
+}
+
+void TCommunicate::Disconnect(bool Restart) {
+  KillFlag = true;
+  if (Restart) {
+    this->Restart();
+  } else {
+    FinalTeardown();
+  }
+  KillFlag = false;
+}
+
+void TCommunicate::Restart() {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (Closing) return;  // the final teardown handles the connection
+  }
+  LockPumping(ConnectLock);
+  std::lock_guard<std::mutex> AttemptGuard(ConnectLock, std::adopt_lock);
+  Router->SetTCPError();
+  std::shared_ptr<TLinkClient> Client;
+  TRequestThread* Reader;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    Client = IdTCPClient;
+    // Only Connect (excluded by ConnectLock) and the final teardown destroy the reader.
+    Reader = RequestThread.get();
+  }
+  if (Reader) Reader->SetTCPError();
+  if (Client) {
+    try {
+      Client->Disconnect();
+    } catch (...) {
+      Log(LogInfo, u"Disconnect Error!!");
+    }
+    std::this_thread::sleep_for(RestartPause);
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (IdTCPClient == Client) IdTCPClient.reset();
+  }
+  Router->SetTCPClientProp(nullptr);
+}
+
+// Stops the timer, cuts the connection, waits for the timer and the reader threads, and only
+// then destroys the router, which they may still be using.
+void TCommunicate::FinalTeardown() {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (Closing) return;
+    Closing = true;
+  }
+  ClosingEvent.Set();
+  ReconnectTimer->Terminate();
+  CutOff();
+  ReconnectTimer->WaitFor();
+  // An attempt that was running may have opened a connection before it saw the close.
+  CutOff();
+  JoinRequestThread();
+  Router.reset();
+  ReconnectTimer.reset();
+}
+
+void TCommunicate::CutOff() {
+  Router->SetTCPError();
+  std::shared_ptr<TLinkClient> Client;
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    Client = IdTCPClient;
+    if (RequestThread) {
+      RequestThread->SetTCPError();
+      RequestThread->Disconnect();
+    }
+  }
+  if (Client) {
+    try {
+      Client->Disconnect();
+    } catch (...) {
+      // The connection is going away either way.
+    }
+  }
+}
+
+void TCommunicate::Log(int Cmd, const std::u16string& Text) {
+  if (TLogger* Log = Logger) Log->ToLog(Cmd, Text, 0);
+}

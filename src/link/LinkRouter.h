@@ -1,0 +1,27 @@
+// The router operations the link uses. The link's manager owns one router for its whole life and
+// hands it each live connection; the reader threads pass it every request line.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class TLinkClient;
+class TLogger;
+
+class TLinkRouter {
+ public:
+  // Destruction stops the router's own threads (update timer, OPC workers).
+  virtual ~TLinkRouter() = default;
+
+  virtual void SetLoggerProp(TLogger* Logger) = 0;
+  virtual void SetUidProp(const std::u16string& Uid) = 0;
+  // A client clears the router's link-failed mark; none sets it and stops all writing.
+  virtual void SetTCPClientProp(std::shared_ptr<TLinkClient> IdTCPClient) = 0;
+  // Marks the link as failed so that the router stops writing.
+  virtual void SetTCPError() = 0;
+  // Once per connection, after SetTCPClientProp: brings the OPC workers up to date and writes the
+  // greeting line.
+  virtual void InitConnect() = 0;
+  // Handles one request line completely on the calling thread.
+  virtual void MakeRouting(const std::u16string& Msg) = 0;
+};
