@@ -1,15 +1,16 @@
 #include "Router.h"
 
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "DecimalSeparator.h"
 #include "JSONText.h"
 #include "LinkClient.h"
 #include "Logger.h"
-#include "NumberText.h"
 #include "OPCInteractor.h"
 #include "RouterMessages.h"
+#include "WriteValue.h"
 
 namespace {
 
@@ -120,23 +121,16 @@ void TRouter::RouteCommand(const std::u16string& Cmd, int32_t TransID, TqvJSONob
   }
 }
 
-// "value" as text: a number in the general format with the user's decimal separator (absent reads
-// as 0), a string as it is; anything else is answered with -16.
+// A value that cannot be read is answered with -16, whether or not the OPC server exists.
 void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
   const std::u16string OPCServerID = Request.getString(Request.IndexOfName(u"OPCServerID"));
   const std::u16string TagName = Request.getString(Request.IndexOfName(u"tagName"));
-  const int Index = Request.IndexOfName(u"value");
-  const TqvJSONbase* Field = Request.OldGetField(u"value");
-  std::u16string Value;
-  if (!Field || Field->SelfType() == jsNumber) {
-    Value = FormatNumber(Request.getDouble(Index), DecimalSeparator);
-  } else if (Field->SelfType() == jsString) {
-    Value = Request.getString(Index);
-  } else {
+  const std::optional<std::u16string> Value = WriteValueText(Request, DecimalSeparator);
+  if (!Value) {
     ErrorAnswer(TaskSetValue, -16, TransID);
     return;
   }
-  SetValueTask(OPCServerID, TransID, Value, TagName);
+  SetValueTask(OPCServerID, TransID, *Value, TagName);
 }
 
 // ---- Registry of workers ----

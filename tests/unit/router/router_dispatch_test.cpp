@@ -102,6 +102,14 @@ TEST_F(RouterDispatchTest, RequestsAreLoggedRejectedOrAnsweredAsTheyShouldBe) {
         SocketWrite},
        "{\"cmd\":\"setValue\",\"TransID\":0,\"error\":\"Error parsing write value, "
        "TransID=0\"}\r\n"},
+      // A number beyond the range of a double cannot be read either.
+      {uR"({"cmd":"setValue","TransID":9,"OPCServerID":"{none}","tagName":"t","value":1e400})",
+       {GetCmd(u"setValue", 9),
+        {LogError, u"Error parsing write value", 9},
+        SocketEcn,
+        SocketWrite},
+       "{\"cmd\":\"setValue\",\"TransID\":9,\"error\":\"Error parsing write value, "
+       "TransID=9\"}\r\n"},
   };
   std::string Expected;
   for (const auto& C : Cases) {
