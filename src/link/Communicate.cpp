@@ -1,5 +1,6 @@
 #include "Communicate.h"
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
@@ -258,8 +259,19 @@ void TCommunicate::FinalTeardown() {
   // An attempt that was running may have opened a connection before it saw the close.
   CutOff();
   JoinRequestThread();
-  Router.reset();
+  DestroyRouter();
   ReconnectTimer.reset();
+}
+
+// The router's own threads (OPC workers) may log while the router stops them; it is destroyed on
+// a thread of its own so that this thread, the window thread, keeps taking their entries.
+void TCommunicate::DestroyRouter() {
+  std::atomic<bool> Destroyed{false};
+  std::thread Destroyer([this, &Destroyed] {
+    Router.reset();
+    Destroyed = true;
+  });
+  JoinPumping(Destroyer, Destroyed);
 }
 
 void TCommunicate::CutOff() {

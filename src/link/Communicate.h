@@ -78,6 +78,7 @@ class TCommunicate {
   void JoinRequestThread();
   void Restart();
   void FinalTeardown();
+  void DestroyRouter();
   void CutOff();
   void Log(int Cmd, const std::u16string& Text);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "LinkClient.h"
@@ -89,6 +90,7 @@ void TFakeRouter::InitConnect() {
   }
   if (Logger) Logger->ToLog(LogDone, u"GetListServers", 0);
   State->InInitConnect = false;
+  if (State->InitConnectFails) throw std::runtime_error("scan failed");
 }
 
 void TFakeRouter::MakeRouting(const std::u16string& Msg) {

@@ -26,6 +26,7 @@ struct TFakeRouterState {
   bool InitWaitsForFirstLine = false;  // InitConnect waits (bounded) until a line was routed
   int InitConnectDelayMs = 0;          // InitConnect sleeps this long before the greeting
   int CutOffDelayMs = 0;               // SetTCPClientProp(none) sleeps this long
+  bool InitConnectFails = false;       // InitConnect raises after the greeting
 
   std::atomic<bool> InInitConnect{false};
   std::atomic<bool> Destroyed{false};
