@@ -146,6 +146,33 @@ void EnableLog(TRunningApp& app) {
   EXPECT_TRUE(app.Checked(checkBox));
 }
 
+TEST(Executable, CarriesIconVersionAndManifest) {
+  std::wstring exe = WinePath(TAGRELAY_EXE);
+  EXPECT_GE(ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0), 1u);
+
+  DWORD ignored = 0;
+  std::vector<char> version(GetFileVersionInfoSizeW(exe.c_str(), &ignored));
+  ASSERT_FALSE(version.empty());
+  ASSERT_TRUE(
+      GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(version.size()), version.data()));
+  wchar_t* product = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\ProductName",
+                             reinterpret_cast<void**>(&product), &length));
+  EXPECT_STREQ(product, L"Tagrelay");
+
+  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  const char* text = static_cast<const char*>(LockResource(LoadResource(module, found)));
+  std::string manifest(text, SizeofResource(module, found));
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos);
+  EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
+  FreeLibrary(module);
+}
+
 TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow) {
   TRunningApp app(std::nullopt);
   app.Start();
