@@ -237,6 +237,10 @@ struct TComRelease {
 }  // namespace
 
 bool SaveWindowPng(HWND Window, const std::wstring& Path) {
+  // Other programs' windows may be open on the shared desktop: keep this one on top meanwhile.
+  SetWindowPos(Window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  RedrawWindow(Window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(300);
   RECT r;
   GetWindowRect(Window, &r);
   int w = r.right - r.left, h = r.bottom - r.top;
@@ -248,6 +252,7 @@ bool SaveWindowPng(HWND Window, const std::wstring& Path) {
   SelectObject(memory, old);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+  SetWindowPos(Window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
   bool ok = false;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
