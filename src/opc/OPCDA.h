@@ -13,11 +13,7 @@ typedef DWORD OPCHANDLE;
 enum OPCDATASOURCE { OPC_DS_CACHE = 1, OPC_DS_DEVICE = 2 };
 enum OPCBROWSETYPE { OPC_BRANCH = 1, OPC_LEAF = 2, OPC_FLAT = 3 };
 enum OPCNAMESPACETYPE { OPC_NS_HIERARCHIAL = 1, OPC_NS_FLAT = 2 };
-enum OPCBROWSEDIRECTION {
-  OPC_BROWSE_UP = 1,
-  OPC_BROWSE_DOWN = 2,
-  OPC_BROWSE_TO = 3
-};
+enum OPCBROWSEDIRECTION { OPC_BROWSE_UP = 1, OPC_BROWSE_DOWN = 2, OPC_BROWSE_TO = 3 };
 enum OPCEUTYPE { OPC_NOENUM = 0, OPC_ANALOG = 1, OPC_ENUMERATED = 2 };
 enum OPCSERVERSTATE {
   OPC_STATUS_RUNNING = 1,
@@ -89,7 +85,7 @@ struct OPCITEMDEF {
   BOOL bActive;
   OPCHANDLE hClient;
   DWORD dwBlobSize;
-  BYTE *pBlob;
+  BYTE* pBlob;
   VARTYPE vtRequestedDataType;
   WORD wReserved;
 };
@@ -100,7 +96,7 @@ struct OPCITEMRESULT {
   WORD wReserved;
   DWORD dwAccessRights;
   DWORD dwBlobSize;
-  BYTE *pBlob;
+  BYTE* pBlob;
 };
 
 struct OPCITEMSTATE {
@@ -133,7 +129,7 @@ struct OPCITEMATTRIBUTES {
   OPCHANDLE hServer;
   DWORD dwAccessRights;
   DWORD dwBlobSize;
-  BYTE *pBlob;
+  BYTE* pBlob;
   VARTYPE vtRequestedDataType;
   VARTYPE vtCanonicalDataType;
   OPCEUTYPE dwEUType;
@@ -143,172 +139,137 @@ struct OPCITEMATTRIBUTES {
 // ---- Interfaces (every one derives directly from IUnknown; slots follow the
 // IDL order) ----
 struct IOPCServer : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE
-  AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-           OPCHANDLE hClientGroup, LONG *pTimeBias, FLOAT *pPercentDeadband,
-           DWORD dwLCID, OPCHANDLE *phServerGroup, DWORD *pRevisedUpdateRate,
-           REFIID riid, LPUNKNOWN *ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError,
-                                                   LCID dwLocale,
-                                                   LPWSTR *ppString) = 0;
+  virtual HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive,
+                                             DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
+                                             LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID,
+                                             OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                                             REFIID riid, LPUNKNOWN* ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale,
+                                                   LPWSTR* ppString) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid,
-                                                   LPUNKNOWN *ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  GetStatus(OPCSERVERSTATUS **ppServerStatus) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup,
-                                                BOOL bForce) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope,
-                                                          REFIID riid,
-                                                          LPUNKNOWN *ppUnk) = 0;
+                                                   LPUNKNOWN* ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
+                                                          LPUNKNOWN* ppUnk) = 0;
 };
 
 struct IOPCServerPublicGroups : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetPublicGroupByName(LPCWSTR szName,
-                                                         REFIID riid,
-                                                         LPUNKNOWN *ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemovePublicGroup(OPCHANDLE hServerGroup,
-                                                      BOOL bForce) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetPublicGroupByName(LPCWSTR szName, REFIID riid,
+                                                         LPUNKNOWN* ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
 };
 
 struct IOPCBrowseServerAddressSpace : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE
-  QueryOrganization(OPCNAMESPACETYPE *pNameSpaceType) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(
-      OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
-                   VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
-                   LPENUMSTRING *ppIEnumString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID,
-                                              LPWSTR *szItemID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING *ppIEnumString) = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
+                                                         LPCWSTR szString) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType,
+                                                     LPCWSTR szFilterCriteria,
+                                                     VARTYPE vtDataTypeFilter,
+                                                     DWORD dwAccessRightsFilter,
+                                                     LPENUMSTRING* ppIEnumString) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID,
+                                                      LPENUMSTRING* ppIEnumString) = 0;
 };
 
 struct IOPCGroupStateMgt : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetState(DWORD *pUpdateRate, BOOL *pActive,
-                                             LPWSTR *ppName, LONG *pTimeBias,
-                                             FLOAT *pPercentDeadband,
-                                             DWORD *pLCID,
-                                             OPCHANDLE *phClientGroup,
-                                             OPCHANDLE *phServerGroup) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetState(DWORD *pRequestedUpdateRate,
-                                             DWORD *pRevisedUpdateRate,
-                                             BOOL *pActive, LONG *pTimeBias,
-                                             FLOAT *pPercentDeadband,
-                                             DWORD *pLCID,
-                                             OPCHANDLE *phClientGroup) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
+                                             LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                                             OPCHANDLE* phClientGroup,
+                                             OPCHANDLE* phServerGroup) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                                             BOOL* pActive, LONG* pTimeBias,
+                                             FLOAT* pPercentDeadband, DWORD* pLCID,
+                                             OPCHANDLE* phClientGroup) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetName(LPCWSTR szName) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid,
-                                               LPUNKNOWN *ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) = 0;
 };
 
 struct IOPCSyncIO : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Read(OPCDATASOURCE dwSource, DWORD dwCount,
-                                         OPCHANDLE *phServer,
-                                         OPCITEMSTATE **ppItemValues,
-                                         HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE *phServer,
-                                          VARIANT *pItemValues,
-                                          HRESULT **ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                                         OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                          HRESULT** ppErrors) = 0;
 };
 
 struct IOPCAsyncIO2 : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE *phServer,
-                                         DWORD dwTransactionID,
-                                         DWORD *pdwCancelID,
-                                         HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE *phServer,
-                                          VARIANT *pItemValues,
-                                          DWORD dwTransactionID,
-                                          DWORD *pdwCancelID,
-                                          HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource,
-                                             DWORD dwTransactionID,
-                                             DWORD *pdwCancelID) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
+                                         DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                          DWORD dwTransactionID, DWORD* pdwCancelID,
+                                          HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
+                                             DWORD* pdwCancelID) = 0;
   virtual HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetEnable(BOOL *pbEnable) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) = 0;
 };
 
 struct IOPCItemMgt : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount,
-                                             OPCITEMDEF *pItemArray,
-                                             OPCITEMRESULT **ppAddResults,
-                                             HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  ValidateItems(DWORD dwCount, OPCITEMDEF *pItemArray, BOOL bBlobUpdate,
-                OPCITEMRESULT **ppValidationResults, HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount,
-                                                OPCHANDLE *phServer,
-                                                HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetActiveState(DWORD dwCount,
-                                                   OPCHANDLE *phServer,
-                                                   BOOL bActive,
-                                                   HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetClientHandles(DWORD dwCount,
-                                                     OPCHANDLE *phServer,
-                                                     OPCHANDLE *phClient,
-                                                     HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount,
-                                                 OPCHANDLE *phServer,
-                                                 VARTYPE *pRequestedDatatypes,
-                                                 HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid,
-                                                     LPUNKNOWN *ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
+                                             OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray,
+                                                  BOOL bBlobUpdate,
+                                                  OPCITEMRESULT** ppValidationResults,
+                                                  HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount, OPCHANDLE* phServer,
+                                                HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                                   HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetClientHandles(DWORD dwCount, OPCHANDLE* phServer,
+                                                     OPCHANDLE* phClient, HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount, OPCHANDLE* phServer,
+                                                 VARTYPE* pRequestedDatatypes,
+                                                 HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) = 0;
 };
 
 struct IEnumOPCItemAttributes : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt,
-                                         OPCITEMATTRIBUTES **ppItemArray,
-                                         ULONG *pceltFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
+                                         ULONG* pceltFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  Clone(IEnumOPCItemAttributes **ppEnumItemAttributes) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) = 0;
 };
 
 struct IOPCDataCallback : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE
-  OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
-               HRESULT hrMastererror, DWORD dwCount, OPCHANDLE *phClientItems,
-               VARIANT *pvValues, WORD *pwQualities, FILETIME *pftTimeStamps,
-               HRESULT *pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
-                 HRESULT hrMastererror, DWORD dwCount, OPCHANDLE *phClientItems,
-                 VARIANT *pvValues, WORD *pwQualities, FILETIME *pftTimeStamps,
-                 HRESULT *pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE OnWriteComplete(
-      DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
-      OPCHANDLE *pClienthandles, HRESULT *pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid,
-                                                     OPCHANDLE hGroup) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup,
+                                                 HRESULT hrMasterquality, HRESULT hrMastererror,
+                                                 DWORD dwCount, OPCHANDLE* phClientItems,
+                                                 VARIANT* pvValues, WORD* pwQualities,
+                                                 FILETIME* pftTimeStamps, HRESULT* pErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup,
+                                                   HRESULT hrMasterquality, HRESULT hrMastererror,
+                                                   DWORD dwCount, OPCHANDLE* phClientItems,
+                                                   VARIANT* pvValues, WORD* pwQualities,
+                                                   FILETIME* pftTimeStamps, HRESULT* pErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup,
+                                                    HRESULT hrMastererr, DWORD dwCount,
+                                                    OPCHANDLE* pClienthandles,
+                                                    HRESULT* pErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) = 0;
 };
 
 struct IOPCItemProperties : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE QueryAvailableProperties(
-      LPWSTR szItemID, DWORD *pdwCount, DWORD **ppPropertyIDs,
-      LPWSTR **ppDescriptions, VARTYPE **ppvtDataTypes) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID,
-                                                      DWORD dwCount,
-                                                      DWORD *pdwPropertyIDs,
-                                                      VARIANT **ppvData,
-                                                      HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID,
-                                                  DWORD dwCount,
-                                                  DWORD *pdwPropertyIDs,
-                                                  LPWSTR **ppszNewItemIDs,
-                                                  HRESULT **ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
+                                                             DWORD** ppPropertyIDs,
+                                                             LPWSTR** ppDescriptions,
+                                                             VARTYPE** ppvtDataTypes) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID, DWORD dwCount,
+                                                      DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                                      HRESULT** ppErrors) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount,
+                                                  DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
+                                                  HRESULT** ppErrors) = 0;
 };
 
 struct IOPCCommon : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetLocaleID(LCID *pdwLcid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE QueryAvailableLocaleIDs(DWORD *pdwCount,
-                                                            LCID **pdwLcid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError,
-                                                   LPWSTR *ppString) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* pdwLcid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LPWSTR* ppString) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetClientName(LPCWSTR szName) = 0;
 };
 
@@ -318,9 +279,8 @@ struct IOPCShutdown : public IUnknown {
 
 // ---- Interface identifiers ----
 // __uuidof(T), IID_PPV_ARGS and ComPtr::As work for these types in both builds.
-#define TG_OPCDA20_UUID(type, first)                                           \
-  TG_DECLARE_UUID(type, first, 0x011E, 0x11D0, 0x96, 0x75, 0x00, 0x20, 0xAF,   \
-                  0xD8, 0xAD, 0xB3)
+#define TG_OPCDA20_UUID(type, first) \
+  TG_DECLARE_UUID(type, first, 0x011E, 0x11D0, 0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3)
 TG_OPCDA20_UUID(IOPCServer, 0x39C13A4D)
 TG_OPCDA20_UUID(IOPCServerPublicGroups, 0x39C13A4E)
 TG_OPCDA20_UUID(IOPCBrowseServerAddressSpace, 0x39C13A4F)
@@ -332,19 +292,20 @@ TG_OPCDA20_UUID(IOPCDataCallback, 0x39C13A70)
 TG_OPCDA20_UUID(IOPCAsyncIO2, 0x39C13A71)
 TG_OPCDA20_UUID(IOPCItemProperties, 0x39C13A72)
 #undef TG_OPCDA20_UUID
-TG_DECLARE_UUID(IOPCCommon, 0xF31DFDE2, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00, 0x60,
-                0x08, 0x3B, 0xA1, 0xFB)
-TG_DECLARE_UUID(IOPCShutdown, 0xF31DFDE1, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00,
-                0x60, 0x08, 0x3B, 0xA1, 0xFB)
+TG_DECLARE_UUID(IOPCCommon, 0xF31DFDE2, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1,
+                0xFB)
+TG_DECLARE_UUID(IOPCShutdown, 0xF31DFDE1, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1,
+                0xFB)
 
-#define TG_OPCDA20_IID(first)                                                  \
-  {                                                                            \
-    first, 0x011E, 0x11D0, { 0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3 }  \
+#define TG_OPCDA20_IID(first)                        \
+  {                                                  \
+    first, 0x011E, 0x11D0, {                         \
+      0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3 \
+    }                                                \
   }
 inline constexpr IID IID_IOPCServer = TG_OPCDA20_IID(0x39C13A4D);
 inline constexpr IID IID_IOPCServerPublicGroups = TG_OPCDA20_IID(0x39C13A4E);
-inline constexpr IID IID_IOPCBrowseServerAddressSpace =
-    TG_OPCDA20_IID(0x39C13A4F);
+inline constexpr IID IID_IOPCBrowseServerAddressSpace = TG_OPCDA20_IID(0x39C13A4F);
 inline constexpr IID IID_IOPCGroupStateMgt = TG_OPCDA20_IID(0x39C13A50);
 inline constexpr IID IID_IOPCPublicGroupStateMgt = TG_OPCDA20_IID(0x39C13A51);
 inline constexpr IID IID_IOPCSyncIO = TG_OPCDA20_IID(0x39C13A52);
@@ -356,66 +317,30 @@ inline constexpr IID IID_IOPCAsyncIO2 = TG_OPCDA20_IID(0x39C13A71);
 inline constexpr IID IID_IOPCItemProperties = TG_OPCDA20_IID(0x39C13A72);
 #undef TG_OPCDA20_IID
 inline constexpr IID IID_IOPCCommon = {
-    0xF31DFDE2,
-    0x07B6,
-    0x11D2,
-    {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+    0xF31DFDE2, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 inline constexpr IID IID_IOPCShutdown = {
-    0xF31DFDE1,
-    0x07B6,
-    0x11D2,
-    {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+    0xF31DFDE1, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
 // Data Access 3.0 interfaces, used only to probe which version a server speaks.
 inline constexpr IID IID_IOPCBrowse = {
-    0x39227004,
-    0xA18F,
-    0x4B57,
-    {0x8B, 0x0A, 0x52, 0x35, 0x67, 0x0F, 0x44, 0x68}};
+    0x39227004, 0xA18F, 0x4B57, {0x8B, 0x0A, 0x52, 0x35, 0x67, 0x0F, 0x44, 0x68}};
 inline constexpr IID IID_IOPCItemIO = {
-    0x85C0B427,
-    0x2893,
-    0x4CBC,
-    {0xBD, 0x78, 0xE5, 0xFC, 0x51, 0x46, 0xF0, 0x8F}};
+    0x85C0B427, 0x2893, 0x4CBC, {0xBD, 0x78, 0xE5, 0xFC, 0x51, 0x46, 0xF0, 0x8F}};
 inline constexpr IID IID_IOPCSyncIO2 = {
-    0x730F5F0F,
-    0x55B1,
-    0x4C81,
-    {0x9E, 0x18, 0xFF, 0x8A, 0x09, 0x04, 0xE1, 0xFA}};
+    0x730F5F0F, 0x55B1, 0x4C81, {0x9E, 0x18, 0xFF, 0x8A, 0x09, 0x04, 0xE1, 0xFA}};
 inline constexpr IID IID_IOPCAsyncIO3 = {
-    0x0967B97B,
-    0x36EF,
-    0x423E,
-    {0xB6, 0xF8, 0x6B, 0xFF, 0x1E, 0x40, 0xD3, 0x9D}};
+    0x0967B97B, 0x36EF, 0x423E, {0xB6, 0xF8, 0x6B, 0xFF, 0x1E, 0x40, 0xD3, 0x9D}};
 inline constexpr IID IID_IOPCGroupStateMgt2 = {
-    0x8E368666,
-    0xD72E,
-    0x4F78,
-    {0x87, 0xED, 0x64, 0x76, 0x11, 0xC6, 0x1C, 0x9F}};
+    0x8E368666, 0xD72E, 0x4F78, {0x87, 0xED, 0x64, 0x76, 0x11, 0xC6, 0x1C, 0x9F}};
 
 // ---- Component categories and the server browser ----
 inline constexpr CATID CATID_OPCDAServer10 = {
-    0x63D5F430,
-    0xCFE4,
-    0x11D1,
-    {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+    0x63D5F430, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 inline constexpr CATID CATID_OPCDAServer20 = {
-    0x63D5F432,
-    0xCFE4,
-    0x11D1,
-    {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+    0x63D5F432, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 inline constexpr CATID CATID_OPCDAServer30 = {
-    0xCC603642,
-    0x66D7,
-    0x48F1,
-    {0xB6, 0x9A, 0xB6, 0x25, 0xE7, 0x36, 0x52, 0xD7}};
+    0xCC603642, 0x66D7, 0x48F1, {0xB6, 0x9A, 0xB6, 0x25, 0xE7, 0x36, 0x52, 0xD7}};
 inline constexpr IID IID_IOPCServerList = {
-    0x13486D50,
-    0x4821,
-    0x11D2,
-    {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
+    0x13486D50, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
 inline constexpr CLSID CLSID_OpcServerList = {
-    0x13486D51,
-    0x4821,
-    0x11D2,
-    {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
+    0x13486D51, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};

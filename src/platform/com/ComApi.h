@@ -14,7 +14,7 @@
 #include <wrl/client.h>
 
 // Declares the interface identifier __uuidof yields for an interface type.
-#define TG_DECLARE_UUID(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)       \
+#define TG_DECLARE_UUID(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
   __CRT_UUID_DECL(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)
 #else
 #include "ComPtrStandIn.h"

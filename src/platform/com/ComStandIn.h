@@ -6,8 +6,7 @@
 #pragma once
 
 #ifdef _WIN32
-#error                                                                         \
-    "ComStandIn.h is the native stand-in; the Windows build uses the system headers"
+#error "ComStandIn.h is the native stand-in; the Windows build uses the system headers"
 #endif
 
 #include <cstddef>
@@ -38,15 +37,15 @@ using DATE = double;
 using ULONG_PTR = uintptr_t;
 using UINT_PTR = uintptr_t;
 using SIZE_T = size_t;
-using PVOID = void *;
-using LPVOID = void *;
+using PVOID = void*;
+using LPVOID = void*;
 using WCHAR = char16_t;
 using OLECHAR = char16_t;
-using LPWSTR = WCHAR *;
-using LPCWSTR = const WCHAR *;
-using LPOLESTR = OLECHAR *;
-using LPCOLESTR = const OLECHAR *;
-using BSTR = OLECHAR *;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+using BSTR = OLECHAR*;
 
 #ifndef TRUE
 #define TRUE 1
@@ -60,9 +59,8 @@ using BSTR = OLECHAR *;
 // ---- HRESULT ----
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define MAKE_HRESULT(sev, fac, code)                                           \
-  ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) |               \
-             ((uint32_t)(code))))
+#define MAKE_HRESULT(sev, fac, code) \
+  ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
 #define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1FFF)
 #define FACILITY_ITF 4
@@ -99,10 +97,8 @@ using BSTR = OLECHAR *;
 #define CLSCTX_INPROC_HANDLER 0x2
 #define CLSCTX_LOCAL_SERVER 0x4
 #define CLSCTX_REMOTE_SERVER 0x10
-#define CLSCTX_ALL                                                             \
-  (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER)
-#define CLSCTX_SERVER                                                          \
-  (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER)
+#define CLSCTX_SERVER (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
 #define COINIT_MULTITHREADED 0x0
 #define COINIT_APARTMENTTHREADED 0x2
 #define REGCLS_SINGLEUSE 0
@@ -124,41 +120,51 @@ struct GUID {
 using IID = GUID;
 using CLSID = GUID;
 using CATID = GUID;
-using LPGUID = GUID *;
-using LPCLSID = CLSID *;
-using LPIID = IID *;
-#define REFGUID const GUID &
-#define REFIID const IID &
-#define REFCLSID const CLSID &
+using LPGUID = GUID*;
+using LPCLSID = CLSID*;
+using LPIID = IID*;
+#define REFGUID const GUID&
+#define REFIID const IID&
+#define REFCLSID const CLSID&
 
-inline bool operator==(const GUID &a, const GUID &b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3)
-    return false;
+inline bool operator==(const GUID& a, const GUID& b) {
+  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
   for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i])
-      return false;
+    if (a.Data4[i] != b.Data4[i]) return false;
   return true;
 }
-inline bool operator!=(const GUID &a, const GUID &b) { return !(a == b); }
-inline BOOL IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-inline BOOL IsEqualIID(REFIID a, REFIID b) { return a == b; }
-inline BOOL IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+inline bool operator!=(const GUID& a, const GUID& b) {
+  return !(a == b);
+}
+inline BOOL IsEqualGUID(REFGUID a, REFGUID b) {
+  return a == b;
+}
+inline BOOL IsEqualIID(REFIID a, REFIID b) {
+  return a == b;
+}
+inline BOOL IsEqualCLSID(REFCLSID a, REFCLSID b) {
+  return a == b;
+}
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 // __uuidof as the mingw-w64 headers emulate it: one specialisation per
 // interface type.
-template <typename T> constexpr const GUID &tg_com_uuidof();
-template <typename T> struct tg_com_uuid_holder;
-#define TG_DECLARE_UUID(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)       \
-  template <> struct tg_com_uuid_holder<type> {                                \
-    static constexpr GUID value = {                                            \
-        l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};                          \
-  };                                                                           \
-  template <> constexpr const GUID &tg_com_uuidof<type>() {                    \
-    return tg_com_uuid_holder<type>::value;                                    \
-  }                                                                            \
-  template <> constexpr const GUID &tg_com_uuidof<type *>() {                  \
-    return tg_com_uuid_holder<type>::value;                                    \
+template <typename T>
+constexpr const GUID& tg_com_uuidof();
+template <typename T>
+struct tg_com_uuid_holder;
+#define TG_DECLARE_UUID(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)         \
+  template <>                                                                    \
+  struct tg_com_uuid_holder<type> {                                              \
+    static constexpr GUID value = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \
+  };                                                                             \
+  template <>                                                                    \
+  constexpr const GUID& tg_com_uuidof<type>() {                                  \
+    return tg_com_uuid_holder<type>::value;                                      \
+  }                                                                              \
+  template <>                                                                    \
+  constexpr const GUID& tg_com_uuidof<type*>() {                                 \
+    return tg_com_uuid_holder<type>::value;                                      \
   }
 #define __uuidof(x) tg_com_uuidof<__typeof__(x)>()
 
@@ -170,127 +176,116 @@ template <typename T> struct tg_com_uuid_holder;
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
 
 struct IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
-                                                   void **ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
   virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
   virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-  template <class Q> HRESULT QueryInterface(Q **pp) {
-    return QueryInterface(tg_com_uuidof<Q>(), reinterpret_cast<void **>(pp));
+  template <class Q>
+  HRESULT QueryInterface(Q** pp) {
+    return QueryInterface(tg_com_uuidof<Q>(), reinterpret_cast<void**>(pp));
   }
 };
-using LPUNKNOWN = IUnknown *;
-TG_DECLARE_UUID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00,
-                0x00, 0x00, 0x00, 0x46)
+using LPUNKNOWN = IUnknown*;
+TG_DECLARE_UUID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0x46)
 
-template <typename T> void **IID_PPV_ARGS_Helper(T **pp) {
-  static_cast<void>(static_cast<IUnknown *>(*pp)); // only interface pointers
-  return reinterpret_cast<void **>(pp);
+template <typename T>
+void** IID_PPV_ARGS_Helper(T** pp) {
+  static_cast<void>(static_cast<IUnknown*>(*pp));  // only interface pointers
+  return reinterpret_cast<void**>(pp);
 }
 #define IID_PPV_ARGS(ppType) __uuidof(**(ppType)), IID_PPV_ARGS_Helper(ppType)
 
 struct IClassFactory : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *pUnkOuter,
-                                                   REFIID riid,
-                                                   void **ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                                   void** ppvObject) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
 };
-TG_DECLARE_UUID(IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00,
-                0x00, 0x00, 0x00, 0x00, 0x46)
+TG_DECLARE_UUID(IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0x46)
 
 struct IEnumString : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR *rgelt,
-                                         ULONG *pceltFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumString **ppenum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumString** ppenum) = 0;
 };
-using LPENUMSTRING = IEnumString *;
-TG_DECLARE_UUID(IEnumString, 0x00000101, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00,
-                0x00, 0x00, 0x00, 0x46)
+using LPENUMSTRING = IEnumString*;
+TG_DECLARE_UUID(IEnumString, 0x00000101, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0x46)
 
 struct IEnumUnknown : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, IUnknown **rgelt,
-                                         ULONG *pceltFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumUnknown **ppenum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumUnknown** ppenum) = 0;
 };
-TG_DECLARE_UUID(IEnumUnknown, 0x00000100, 0x0000, 0x0000, 0xC0, 0x00, 0x00,
-                0x00, 0x00, 0x00, 0x00, 0x46)
+TG_DECLARE_UUID(IEnumUnknown, 0x00000100, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0x46)
 
 struct IConnectionPointContainer;
 struct IConnectionPoint;
 
 struct CONNECTDATA {
-  IUnknown *pUnk;
+  IUnknown* pUnk;
   DWORD dwCookie;
 };
-using LPCONNECTDATA = CONNECTDATA *;
+using LPCONNECTDATA = CONNECTDATA*;
 
 struct IEnumConnections : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Next(ULONG cConnections, LPCONNECTDATA rgcd,
-                                         ULONG *pcFetched) = 0;
+                                         ULONG* pcFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cConnections) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumConnections **ppEnum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumConnections** ppEnum) = 0;
 };
-TG_DECLARE_UUID(IEnumConnections, 0xB196B287, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00,
-                0xAA, 0x00, 0x34, 0x1D, 0x07)
+TG_DECLARE_UUID(IEnumConnections, 0xB196B287, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34,
+                0x1D, 0x07)
 
 struct IConnectionPoint : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID *pIID) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) = 0;
   virtual HRESULT STDMETHODCALLTYPE
-  GetConnectionPointContainer(IConnectionPointContainer **ppCPC) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Advise(IUnknown *pUnkSink,
-                                           DWORD *pdwCookie) = 0;
+  GetConnectionPointContainer(IConnectionPointContainer** ppCPC) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) = 0;
   virtual HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  EnumConnections(IEnumConnections **ppEnum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) = 0;
 };
-TG_DECLARE_UUID(IConnectionPoint, 0xB196B286, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00,
-                0xAA, 0x00, 0x34, 0x1D, 0x07)
+TG_DECLARE_UUID(IConnectionPoint, 0xB196B286, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34,
+                0x1D, 0x07)
 
 struct IEnumConnectionPoints : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG cConnections,
-                                         IConnectionPoint **ppCP,
-                                         ULONG *pcFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG cConnections, IConnectionPoint** ppCP,
+                                         ULONG* pcFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cConnections) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints **ppEnum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** ppEnum) = 0;
 };
-TG_DECLARE_UUID(IEnumConnectionPoints, 0xB196B285, 0xBAB4, 0x101A, 0xB6, 0x9C,
-                0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)
+TG_DECLARE_UUID(IEnumConnectionPoints, 0xB196B285, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00,
+                0x34, 0x1D, 0x07)
 
 struct IConnectionPointContainer : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE
-  EnumConnectionPoints(IEnumConnectionPoints **ppEnum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE
-  FindConnectionPoint(REFIID riid, IConnectionPoint **ppCP) = 0;
+  virtual HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
-TG_DECLARE_UUID(IConnectionPointContainer, 0xB196B284, 0xBAB4, 0x101A, 0xB6,
-                0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)
+TG_DECLARE_UUID(IConnectionPointContainer, 0xB196B284, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00,
+                0x34, 0x1D, 0x07)
 
 inline constexpr IID IID_IUnknown = tg_com_uuid_holder<IUnknown>::value;
-inline constexpr IID IID_IClassFactory =
-    tg_com_uuid_holder<IClassFactory>::value;
+inline constexpr IID IID_IClassFactory = tg_com_uuid_holder<IClassFactory>::value;
 inline constexpr IID IID_IEnumString = tg_com_uuid_holder<IEnumString>::value;
 inline constexpr IID IID_IEnumUnknown = tg_com_uuid_holder<IEnumUnknown>::value;
-inline constexpr IID IID_IConnectionPoint =
-    tg_com_uuid_holder<IConnectionPoint>::value;
+inline constexpr IID IID_IConnectionPoint = tg_com_uuid_holder<IConnectionPoint>::value;
 inline constexpr IID IID_IConnectionPointContainer =
     tg_com_uuid_holder<IConnectionPointContainer>::value;
-inline constexpr IID IID_IEnumConnections =
-    tg_com_uuid_holder<IEnumConnections>::value;
-inline constexpr IID IID_IEnumConnectionPoints =
-    tg_com_uuid_holder<IEnumConnectionPoints>::value;
+inline constexpr IID IID_IEnumConnections = tg_com_uuid_holder<IEnumConnections>::value;
+inline constexpr IID IID_IEnumConnectionPoints = tg_com_uuid_holder<IEnumConnectionPoints>::value;
 
 // ---- Structures ----
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 };
-using LPFILETIME = FILETIME *;
+using LPFILETIME = FILETIME*;
 
 union CY {
   struct {
@@ -312,7 +307,7 @@ struct SAFEARRAY {
   PVOID pvData;
   SAFEARRAYBOUND rgsabound[1];
 };
-using LPSAFEARRAY = SAFEARRAY *;
+using LPSAFEARRAY = SAFEARRAY*;
 
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
@@ -364,8 +359,8 @@ struct VARIANT {
         CY cyVal;
         DATE date;
         BSTR bstrVal;
-        IUnknown *punkVal;
-        SAFEARRAY *parray;
+        IUnknown* punkVal;
+        SAFEARRAY* parray;
         CHAR cVal;
         USHORT uiVal;
         ULONG ulVal;
@@ -381,7 +376,7 @@ struct VARIANT {
   };
 };
 using VARIANTARG = VARIANT;
-using LPVARIANT = VARIANT *;
+using LPVARIANT = VARIANT*;
 #define V_VT(X) ((X)->vt)
 #define V_BSTR(X) ((X)->bstrVal)
 #define V_I4(X) ((X)->lVal)
@@ -397,42 +392,40 @@ void CoUninitialize();
 LPVOID CoTaskMemAlloc(SIZE_T cb);
 LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 void CoTaskMemFree(LPVOID pv);
-HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
-                         DWORD dwClsContext, REFIID riid, LPVOID *ppv);
-HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
-                         REFIID riid, LPVOID *ppv);
-HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk,
-                              DWORD dwClsContext, DWORD flags,
-                              DWORD *lpdwRegister);
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
+                         LPVOID* ppv);
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
+                         LPVOID* ppv);
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
+                              DWORD* lpdwRegister);
 HRESULT CoRevokeClassObject(DWORD dwRegister);
-HRESULT CoFileTimeNow(FILETIME *lpFileTime);
+HRESULT CoFileTimeNow(FILETIME* lpFileTime);
 HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 
-BSTR SysAllocString(const OLECHAR *psz);
-BSTR SysAllocStringLen(const OLECHAR *strIn, UINT ui);
+BSTR SysAllocString(const OLECHAR* psz);
+BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
 UINT SysStringByteLen(BSTR bstr);
 
-void VariantInit(VARIANTARG *pvarg);
-HRESULT VariantClear(VARIANTARG *pvarg);
-HRESULT VariantCopy(VARIANTARG *pvargDest, VARIANTARG *pvargSrc);
-HRESULT VariantChangeType(VARIANTARG *pvargDest, VARIANTARG *pvarSrc,
-                          USHORT wFlags, VARTYPE vt);
-HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, VARIANTARG *pvarSrc,
-                            LCID lcid, USHORT wFlags, VARTYPE vt);
+void VariantInit(VARIANTARG* pvarg);
+HRESULT VariantClear(VARIANTARG* pvarg);
+HRESULT VariantCopy(VARIANTARG* pvargDest, VARIANTARG* pvargSrc);
+HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt);
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags,
+                            VARTYPE vt);
 
-SAFEARRAY *SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND *rgsabound);
-SAFEARRAY *SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
-HRESULT SafeArrayDestroy(SAFEARRAY *psa);
-HRESULT SafeArrayCopy(SAFEARRAY *psa, SAFEARRAY **ppsaOut);
-HRESULT SafeArrayAccessData(SAFEARRAY *psa, void **ppvData);
-HRESULT SafeArrayUnaccessData(SAFEARRAY *psa);
-HRESULT SafeArrayGetVartype(SAFEARRAY *psa, VARTYPE *pvt);
-UINT SafeArrayGetDim(SAFEARRAY *psa);
-HRESULT SafeArrayGetLBound(SAFEARRAY *psa, UINT nDim, LONG *plLbound);
-HRESULT SafeArrayGetUBound(SAFEARRAY *psa, UINT nDim, LONG *plUbound);
-HRESULT SafeArrayGetElement(SAFEARRAY *psa, LONG *rgIndices, void *pv);
-HRESULT SafeArrayPutElement(SAFEARRAY *psa, LONG *rgIndices, void *pv);
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
+UINT SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);

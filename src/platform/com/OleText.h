@@ -12,69 +12,65 @@
 static_assert(sizeof(OLECHAR) == sizeof(char16_t), "OLE strings are UTF-16");
 
 // Text of a NUL-terminated OLE string; nullptr gives empty text.
-inline std::u16string OleToU16(const OLECHAR *text) {
-  if (!text)
-    return {};
-  return std::u16string(reinterpret_cast<const char16_t *>(text));
+inline std::u16string OleToU16(const OLECHAR* text) {
+  if (!text) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
 // Text of a BSTR with its stored length (embedded NULs kept); nullptr gives
 // empty text.
 inline std::u16string BstrToU16(BSTR text) {
-  if (!text)
-    return {};
-  return std::u16string(reinterpret_cast<const char16_t *>(text),
-                        SysStringLen(text));
+  if (!text) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
 }
 
 // The text as an OLE string argument; valid while the string lives and is not
 // changed.
-inline const OLECHAR *U16ToOle(const std::u16string &text) {
-  return reinterpret_cast<const OLECHAR *>(text.c_str());
+inline const OLECHAR* U16ToOle(const std::u16string& text) {
+  return reinterpret_cast<const OLECHAR*>(text.c_str());
 }
 
 // A new BSTR holding the text; the caller frees it with SysFreeString. nullptr
 // when out of memory.
-inline BSTR U16ToBstr(const std::u16string &text) {
+inline BSTR U16ToBstr(const std::u16string& text) {
   return SysAllocStringLen(U16ToOle(text), static_cast<UINT>(text.size()));
 }
 
 // A new task-allocator copy of the text, NUL-terminated, as servers hand
 // strings out; the caller frees it with CoTaskMemFree. nullptr when out of
 // memory.
-inline LPWSTR U16ToCoTaskMem(const std::u16string &text) {
-  auto *copy =
-      static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
-  if (!copy)
-    return nullptr;
-  std::char_traits<char16_t>::copy(reinterpret_cast<char16_t *>(copy),
-                                   text.c_str(), text.size() + 1);
+inline LPWSTR U16ToCoTaskMem(const std::u16string& text) {
+  auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+  if (!copy) return nullptr;
+  std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(copy), text.c_str(),
+                                   text.size() + 1);
   return copy;
 }
 
 // Owners for memory handed out by the COM rules.
 struct CoTaskMemDeleter {
-  void operator()(void *p) const { CoTaskMemFree(p); }
+  void operator()(void* p) const { CoTaskMemFree(p); }
 };
-template <typename T> using CoTaskMemPtr = std::unique_ptr<T, CoTaskMemDeleter>;
+template <typename T>
+using CoTaskMemPtr = std::unique_ptr<T, CoTaskMemDeleter>;
 
 struct BstrDeleter {
-  void operator()(OLECHAR *p) const { SysFreeString(p); }
+  void operator()(OLECHAR* p) const { SysFreeString(p); }
 };
 using BstrPtr = std::unique_ptr<OLECHAR, BstrDeleter>;
 
 // A VARIANT that is cleared when it goes.
 class TVariant {
-public:
+ public:
   TVariant() { VariantInit(&value_); }
   ~TVariant() { VariantClear(&value_); }
-  TVariant(const TVariant &) = delete;
-  TVariant &operator=(const TVariant &) = delete;
-  VARIANT *operator&() { return &value_; }
-  VARIANT &Get() { return value_; }
-  const VARIANT &Get() const { return value_; }
+  TVariant(const TVariant&) = delete;
+  TVariant& operator=(const TVariant&) = delete;
+  VARIANT* operator&() { return &value_; }
+  VARIANT& Get() { return value_; }
+  const VARIANT& Get() const { return value_; }
 
-private:
+ private:
   VARIANT value_;
 };
 
@@ -85,7 +81,7 @@ private:
 // widened first, so 0.1f gives 0.100000001490116), currency and dates the
 // locale's own form. A value that cannot be converted (an array, for example)
 // gives the failure code of the conversion and leaves the text untouched.
-inline HRESULT VariantToText(const VARIANT &value, std::u16string &text) {
+inline HRESULT VariantToText(const VARIANT& value, std::u16string& text) {
   if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
     text.clear();
     return S_OK;
@@ -96,18 +92,16 @@ inline HRESULT VariantToText(const VARIANT &value, std::u16string &text) {
   }
   VARIANT widened;
   VariantInit(&widened);
-  VARIANT *source =
-      const_cast<VARIANT *>(&value); // the conversion only reads it
+  VARIANT* source = const_cast<VARIANT*>(&value);  // the conversion only reads it
   if (value.vt == VT_R4) {
     widened.vt = VT_R8;
     widened.dblVal = value.fltVal;
     source = &widened;
   }
   TVariant converted;
-  HRESULT hr = VariantChangeTypeEx(&converted, source, LOCALE_USER_DEFAULT,
-                                   VARIANT_ALPHABOOL, VT_BSTR);
-  if (FAILED(hr))
-    return hr;
+  HRESULT hr =
+      VariantChangeTypeEx(&converted, source, LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL, VT_BSTR);
+  if (FAILED(hr)) return hr;
   text = BstrToU16(converted.Get().bstrVal);
   return S_OK;
 }

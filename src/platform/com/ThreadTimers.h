@@ -34,4 +34,4 @@ std::optional<std::chrono::steady_clock::time_point> NextTimerDue();
 // Number of timers the calling thread has.
 size_t ThreadTimerCount();
 
-} // namespace tagrelay::com
+}  // namespace tagrelay::com

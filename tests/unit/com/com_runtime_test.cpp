@@ -21,55 +21,46 @@ std::atomic<int> g_liveObjects{0};
 
 // A minimal object that only answers IUnknown and counts its instances.
 class TestObject final : public IUnknown {
-public:
+ public:
   TestObject() { ++g_liveObjects; }
   ~TestObject() { --g_liveObjects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (!ppv)
-      return E_POINTER;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown))
-      return E_NOINTERFACE;
-    *ppv = static_cast<IUnknown *>(this);
+    if (!IsEqualIID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    *ppv = static_cast<IUnknown*>(this);
     AddRef();
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --refs_;
-    if (left == 0)
-      delete this;
+    if (left == 0) delete this;
     return left;
   }
 
-private:
+ private:
   std::atomic<ULONG> refs_{1};
 };
 
 class TestFactory final : public IClassFactory {
-public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (!ppv)
-      return E_POINTER;
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
       return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory *>(this);
+    *ppv = static_cast<IClassFactory*>(this);
     AddRef();
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    return --refs_;
-  } // lives on the test's stack
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid,
-                                           void **ppv) override {
-    if (!ppv)
-      return E_POINTER;
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (outer)
-      return CLASS_E_NOAGGREGATION;
-    auto *object = new TestObject;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* object = new TestObject;
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
@@ -77,27 +68,22 @@ public:
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
   ULONG References() const { return refs_; }
 
-private:
+ private:
   std::atomic<ULONG> refs_{1};
 };
 
-const CLSID kTestClass = {0x5B0C3E11,
-                          0x6A2D,
-                          0x4F0B,
-                          {0x9C, 0x51, 0x2E, 0x7A, 0x44, 0x10, 0xD3, 0x8F}};
+const CLSID kTestClass = {
+    0x5B0C3E11, 0x6A2D, 0x4F0B, {0x9C, 0x51, 0x2E, 0x7A, 0x44, 0x10, 0xD3, 0x8F}};
 
 TEST(ClassIdentifiers, ParseAndFormatTheRegistryForm) {
   ComSession com;
   CLSID clsid{};
-  ASSERT_EQ(
-      CLSIDFromString(OLESTR("{39c13a4d-011e-11d0-9675-0020afd8adb3}"), &clsid),
-      S_OK);
+  ASSERT_EQ(CLSIDFromString(OLESTR("{39c13a4d-011e-11d0-9675-0020afd8adb3}"), &clsid), S_OK);
   EXPECT_EQ(clsid.Data1, 0x39C13A4Du);
   EXPECT_EQ(clsid.Data2, 0x011E);
   EXPECT_EQ(clsid.Data3, 0x11D0);
   const BYTE tail[8] = {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3};
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(clsid.Data4[i], tail[i]) << i;
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(clsid.Data4[i], tail[i]) << i;
 
   OLECHAR text[39];
   EXPECT_EQ(StringFromGUID2(clsid, text, 38), 0) << "too small a buffer";
@@ -106,9 +92,8 @@ TEST(ClassIdentifiers, ParseAndFormatTheRegistryForm) {
 
   const std::u16string bad[] = {u"39C13A4D-011E-11D0-9675-0020AFD8ADB3",
                                 u"{39C13A4D-011E-11D0-9675-0020AFD8ADB}",
-                                u"{39C13A4D-011E-11D0-9675-0020AFD8ADBG}",
-                                u"{}"};
-  for (const std::u16string &text : bad)
+                                u"{39C13A4D-011E-11D0-9675-0020AFD8ADBG}", u"{}"};
+  for (const std::u16string& text : bad)
     EXPECT_TRUE(FAILED(CLSIDFromString(U16ToOle(text), &clsid)))
         << std::string(text.begin(), text.end());
 }
@@ -117,24 +102,21 @@ TEST(ClassObjects, CoCreateInstanceFindsRegisteredFactoriesOnly) {
   ComSession com;
   TestFactory factory;
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IUnknown,
-                             reinterpret_cast<void **>(object.GetAddressOf())),
+  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(object.GetAddressOf())),
             REGDB_E_CLASSNOTREG);
 
   DWORD cookie = 0;
-  ASSERT_EQ(CoRegisterClassObject(kTestClass, &factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie),
+  ASSERT_EQ(CoRegisterClassObject(kTestClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &cookie),
             S_OK);
-  ASSERT_EQ(CoCreateInstance(
-                kTestClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                IID_IUnknown, reinterpret_cast<void **>(object.GetAddressOf())),
+  ASSERT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                             IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())),
             S_OK);
   EXPECT_EQ(g_liveObjects, 1);
   ComPtr<IUnknown> second;
-  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IEnumString,
-                             reinterpret_cast<void **>(second.GetAddressOf())),
+  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IEnumString,
+                             reinterpret_cast<void**>(second.GetAddressOf())),
             E_NOINTERFACE);
   EXPECT_EQ(second, nullptr);
   object.Reset();
@@ -142,18 +124,16 @@ TEST(ClassObjects, CoCreateInstanceFindsRegisteredFactoriesOnly) {
 
   ASSERT_EQ(CoRevokeClassObject(cookie), S_OK);
   EXPECT_EQ(factory.References(), 1u) << "the table released its reference";
-  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IUnknown,
-                             reinterpret_cast<void **>(object.GetAddressOf())),
+  EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(object.GetAddressOf())),
             REGDB_E_CLASSNOTREG);
 }
 
 TEST(ComPtrSemantics, CountsReferencesLikeWrl) {
   {
     ComPtr<IUnknown> a;
-    *a.ReleaseAndGetAddressOf() =
-        new TestObject;     // takes over the creation reference
-    ComPtr<IUnknown> b = a; // a copy adds one
+    *a.ReleaseAndGetAddressOf() = new TestObject;  // takes over the creation reference
+    ComPtr<IUnknown> b = a;                        // a copy adds one
     ComPtr<IUnknown> c = std::move(b);
     EXPECT_EQ(b, nullptr);
     EXPECT_EQ(a.Get(), c.Get());
@@ -164,13 +144,13 @@ TEST(ComPtrSemantics, CountsReferencesLikeWrl) {
     ASSERT_EQ(a->QueryInterface(IID_IUnknown, &d), S_OK);
     ASSERT_EQ(a->QueryInterface(IID_PPV_ARGS(&c)), S_OK);
     EXPECT_EQ(g_liveObjects, 1);
-    IUnknown *raw = nullptr;
+    IUnknown* raw = nullptr;
     ASSERT_EQ(a.CopyTo(&raw), S_OK);
     raw->Release();
     a.Reset();
     c.Reset();
     EXPECT_EQ(g_liveObjects, 1);
-    IUnknown *detached = d.Detach();
+    IUnknown* detached = d.Detach();
     EXPECT_EQ(d, nullptr);
     EXPECT_EQ(detached->Release(), 0u);
   }
@@ -179,7 +159,7 @@ TEST(ComPtrSemantics, CountsReferencesLikeWrl) {
 
 TEST(TaskMemory, AllocatesAndTellsTheTime) {
   ComSession com;
-  void *block = CoTaskMemAlloc(64);
+  void* block = CoTaskMemAlloc(64);
   ASSERT_NE(block, nullptr);
   block = CoTaskMemRealloc(block, 128);
   ASSERT_NE(block, nullptr);
@@ -187,9 +167,8 @@ TEST(TaskMemory, AllocatesAndTellsTheTime) {
   CoTaskMemFree(nullptr);
   FILETIME now{};
   ASSERT_EQ(CoFileTimeNow(&now), S_OK);
-  const uint64_t ticks =
-      (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   EXPECT_GT(ticks, 133000000000000000ull) << "after 2022";
 }
 
-} // namespace
+}  // namespace

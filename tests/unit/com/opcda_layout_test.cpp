@@ -12,46 +12,38 @@ namespace {
 
 // Vtable slot of a virtual member function (Itanium C++ ABI, used by g++ and
 // mingw-w64 alike: the pointer holds 1 + the byte offset of the slot).
-template <typename F> ptrdiff_t Slot(F member) {
+template <typename F>
+ptrdiff_t Slot(F member) {
   static_assert(sizeof(F) == 2 * sizeof(ptrdiff_t));
   ptrdiff_t raw = 0;
   std::memcpy(&raw, &member, sizeof raw);
-  return (raw - 1) / static_cast<ptrdiff_t>(sizeof(void *));
+  return (raw - 1) / static_cast<ptrdiff_t>(sizeof(void*));
 }
 
-static_assert(sizeof(OPCHANDLE) == 4 && sizeof(VARTYPE) == 2 &&
-              sizeof(BOOL) == 4);
+static_assert(sizeof(OPCHANDLE) == 4 && sizeof(VARTYPE) == 2 && sizeof(BOOL) == 4);
 static_assert(sizeof(OPCSERVERSTATE) == 4 && sizeof(OPCDATASOURCE) == 4);
 static_assert(sizeof(VARIANT) == 24 && sizeof(FILETIME) == 8);
-static_assert(sizeof(void *) == 8, "the layouts below are the 64-bit ones");
+static_assert(sizeof(void*) == 8, "the layouts below are the 64-bit ones");
 
-static_assert(offsetof(OPCITEMDEF, szItemID) == 8 &&
-              offsetof(OPCITEMDEF, bActive) == 16);
-static_assert(offsetof(OPCITEMDEF, hClient) == 20 &&
-              offsetof(OPCITEMDEF, dwBlobSize) == 24);
-static_assert(offsetof(OPCITEMDEF, pBlob) == 32 &&
-              offsetof(OPCITEMDEF, vtRequestedDataType) == 40);
-static_assert(offsetof(OPCITEMDEF, wReserved) == 42 &&
-              sizeof(OPCITEMDEF) == 48);
+static_assert(offsetof(OPCITEMDEF, szItemID) == 8 && offsetof(OPCITEMDEF, bActive) == 16);
+static_assert(offsetof(OPCITEMDEF, hClient) == 20 && offsetof(OPCITEMDEF, dwBlobSize) == 24);
+static_assert(offsetof(OPCITEMDEF, pBlob) == 32 && offsetof(OPCITEMDEF, vtRequestedDataType) == 40);
+static_assert(offsetof(OPCITEMDEF, wReserved) == 42 && sizeof(OPCITEMDEF) == 48);
 
 static_assert(offsetof(OPCITEMRESULT, vtCanonicalDataType) == 4);
 static_assert(offsetof(OPCITEMRESULT, dwAccessRights) == 8);
-static_assert(offsetof(OPCITEMRESULT, dwBlobSize) == 12 &&
-              offsetof(OPCITEMRESULT, pBlob) == 16);
+static_assert(offsetof(OPCITEMRESULT, dwBlobSize) == 12 && offsetof(OPCITEMRESULT, pBlob) == 16);
 static_assert(sizeof(OPCITEMRESULT) == 24);
 
-static_assert(offsetof(OPCITEMSTATE, ftTimeStamp) == 4 &&
-              offsetof(OPCITEMSTATE, wQuality) == 12);
-static_assert(offsetof(OPCITEMSTATE, vDataValue) == 16 &&
-              sizeof(OPCITEMSTATE) == 40);
+static_assert(offsetof(OPCITEMSTATE, ftTimeStamp) == 4 && offsetof(OPCITEMSTATE, wQuality) == 12);
+static_assert(offsetof(OPCITEMSTATE, vDataValue) == 16 && sizeof(OPCITEMSTATE) == 40);
 
 static_assert(offsetof(OPCSERVERSTATUS, ftLastUpdateTime) == 16);
 static_assert(offsetof(OPCSERVERSTATUS, dwServerState) == 24);
 static_assert(offsetof(OPCSERVERSTATUS, dwBandWidth) == 32);
 static_assert(offsetof(OPCSERVERSTATUS, wMajorVersion) == 36);
 static_assert(offsetof(OPCSERVERSTATUS, wReserved) == 42);
-static_assert(offsetof(OPCSERVERSTATUS, szVendorInfo) == 48 &&
-              sizeof(OPCSERVERSTATUS) == 56);
+static_assert(offsetof(OPCSERVERSTATUS, szVendorInfo) == 48 && sizeof(OPCSERVERSTATUS) == 56);
 
 static_assert(offsetof(OPCITEMATTRIBUTES, bActive) == 16);
 static_assert(offsetof(OPCITEMATTRIBUTES, hServer) == 24);
@@ -59,12 +51,11 @@ static_assert(offsetof(OPCITEMATTRIBUTES, dwBlobSize) == 32);
 static_assert(offsetof(OPCITEMATTRIBUTES, pBlob) == 40);
 static_assert(offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == 50);
 static_assert(offsetof(OPCITEMATTRIBUTES, dwEUType) == 52);
-static_assert(offsetof(OPCITEMATTRIBUTES, vEUInfo) == 56 &&
-              sizeof(OPCITEMATTRIBUTES) == 80);
+static_assert(offsetof(OPCITEMATTRIBUTES, vEUInfo) == 56 && sizeof(OPCITEMATTRIBUTES) == 80);
 
 TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
   struct Case {
-    const char *method;
+    const char* method;
     ptrdiff_t slot;
     ptrdiff_t expected;
   };
@@ -74,20 +65,14 @@ TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
       {"IOPCServer::GetGroupByName", Slot(&IOPCServer::GetGroupByName), 5},
       {"IOPCServer::GetStatus", Slot(&IOPCServer::GetStatus), 6},
       {"IOPCServer::RemoveGroup", Slot(&IOPCServer::RemoveGroup), 7},
-      {"IOPCServer::CreateGroupEnumerator",
-       Slot(&IOPCServer::CreateGroupEnumerator), 8},
-      {"IOPCBrowse::QueryOrganization",
-       Slot(&IOPCBrowseServerAddressSpace::QueryOrganization), 3},
+      {"IOPCServer::CreateGroupEnumerator", Slot(&IOPCServer::CreateGroupEnumerator), 8},
+      {"IOPCBrowse::QueryOrganization", Slot(&IOPCBrowseServerAddressSpace::QueryOrganization), 3},
       {"IOPCBrowse::ChangeBrowsePosition",
        Slot(&IOPCBrowseServerAddressSpace::ChangeBrowsePosition), 4},
-      {"IOPCBrowse::BrowseOPCItemIDs",
-       Slot(&IOPCBrowseServerAddressSpace::BrowseOPCItemIDs), 5},
-      {"IOPCBrowse::GetItemID", Slot(&IOPCBrowseServerAddressSpace::GetItemID),
-       6},
-      {"IOPCBrowse::BrowseAccessPaths",
-       Slot(&IOPCBrowseServerAddressSpace::BrowseAccessPaths), 7},
-      {"IOPCGroupStateMgt::CloneGroup", Slot(&IOPCGroupStateMgt::CloneGroup),
-       6},
+      {"IOPCBrowse::BrowseOPCItemIDs", Slot(&IOPCBrowseServerAddressSpace::BrowseOPCItemIDs), 5},
+      {"IOPCBrowse::GetItemID", Slot(&IOPCBrowseServerAddressSpace::GetItemID), 6},
+      {"IOPCBrowse::BrowseAccessPaths", Slot(&IOPCBrowseServerAddressSpace::BrowseAccessPaths), 7},
+      {"IOPCGroupStateMgt::CloneGroup", Slot(&IOPCGroupStateMgt::CloneGroup), 6},
       {"IOPCSyncIO::Read", Slot(&IOPCSyncIO::Read), 3},
       {"IOPCSyncIO::Write", Slot(&IOPCSyncIO::Write), 4},
       {"IOPCAsyncIO2::Refresh2", Slot(&IOPCAsyncIO2::Refresh2), 5},
@@ -97,53 +82,40 @@ TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
       {"IOPCItemMgt::ValidateItems", Slot(&IOPCItemMgt::ValidateItems), 4},
       {"IOPCItemMgt::RemoveItems", Slot(&IOPCItemMgt::RemoveItems), 5},
       {"IOPCItemMgt::SetActiveState", Slot(&IOPCItemMgt::SetActiveState), 6},
-      {"IOPCItemMgt::SetClientHandles", Slot(&IOPCItemMgt::SetClientHandles),
-       7},
+      {"IOPCItemMgt::SetClientHandles", Slot(&IOPCItemMgt::SetClientHandles), 7},
       {"IOPCItemMgt::SetDatatypes", Slot(&IOPCItemMgt::SetDatatypes), 8},
-      {"IOPCItemMgt::CreateEnumerator", Slot(&IOPCItemMgt::CreateEnumerator),
-       9},
-      {"IEnumOPCItemAttributes::Clone", Slot(&IEnumOPCItemAttributes::Clone),
-       6},
-      {"IOPCDataCallback::OnDataChange", Slot(&IOPCDataCallback::OnDataChange),
-       3},
-      {"IOPCDataCallback::OnReadComplete",
-       Slot(&IOPCDataCallback::OnReadComplete), 4},
-      {"IOPCDataCallback::OnWriteComplete",
-       Slot(&IOPCDataCallback::OnWriteComplete), 5},
-      {"IOPCDataCallback::OnCancelComplete",
-       Slot(&IOPCDataCallback::OnCancelComplete), 6},
-      {"IOPCItemProperties::LookupItemIDs",
-       Slot(&IOPCItemProperties::LookupItemIDs), 5},
+      {"IOPCItemMgt::CreateEnumerator", Slot(&IOPCItemMgt::CreateEnumerator), 9},
+      {"IEnumOPCItemAttributes::Clone", Slot(&IEnumOPCItemAttributes::Clone), 6},
+      {"IOPCDataCallback::OnDataChange", Slot(&IOPCDataCallback::OnDataChange), 3},
+      {"IOPCDataCallback::OnReadComplete", Slot(&IOPCDataCallback::OnReadComplete), 4},
+      {"IOPCDataCallback::OnWriteComplete", Slot(&IOPCDataCallback::OnWriteComplete), 5},
+      {"IOPCDataCallback::OnCancelComplete", Slot(&IOPCDataCallback::OnCancelComplete), 6},
+      {"IOPCItemProperties::LookupItemIDs", Slot(&IOPCItemProperties::LookupItemIDs), 5},
       {"IOPCCommon::SetLocaleID", Slot(&IOPCCommon::SetLocaleID), 3},
       {"IOPCCommon::GetErrorString", Slot(&IOPCCommon::GetErrorString), 6},
       {"IOPCCommon::SetClientName", Slot(&IOPCCommon::SetClientName), 7},
-      {"IOPCShutdown::ShutdownRequest", Slot(&IOPCShutdown::ShutdownRequest),
-       3},
+      {"IOPCShutdown::ShutdownRequest", Slot(&IOPCShutdown::ShutdownRequest), 3},
       {"IConnectionPointContainer::FindConnectionPoint",
        Slot(&IConnectionPointContainer::FindConnectionPoint), 4},
       {"IConnectionPoint::Advise", Slot(&IConnectionPoint::Advise), 5},
       {"IConnectionPoint::Unadvise", Slot(&IConnectionPoint::Unadvise), 6},
       {"IEnumString::Next", Slot(&IEnumString::Next), 3},
       {"IEnumString::Reset", Slot(&IEnumString::Reset), 5},
-      {"IClassFactory::CreateInstance", Slot(&IClassFactory::CreateInstance),
-       3},
+      {"IClassFactory::CreateInstance", Slot(&IClassFactory::CreateInstance), 3},
   };
-  for (const Case &c : cases)
-    EXPECT_EQ(c.slot, c.expected) << c.method;
+  for (const Case& c : cases) EXPECT_EQ(c.slot, c.expected) << c.method;
 }
 
 TEST(OpcDaDeclarations, UuidofMatchesTheNamedIdentifiers) {
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCServer), IID_IOPCServer));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCItemMgt), IID_IOPCItemMgt));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCSyncIO), IID_IOPCSyncIO));
-  EXPECT_TRUE(IsEqualIID(__uuidof(IOPCBrowseServerAddressSpace),
-                         IID_IOPCBrowseServerAddressSpace));
+  EXPECT_TRUE(IsEqualIID(__uuidof(IOPCBrowseServerAddressSpace), IID_IOPCBrowseServerAddressSpace));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCDataCallback), IID_IOPCDataCallback));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCCommon), IID_IOPCCommon));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCShutdown), IID_IOPCShutdown));
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCAsyncIO2), IID_IOPCAsyncIO2));
-  EXPECT_TRUE(IsEqualIID(__uuidof(IConnectionPointContainer),
-                         IID_IConnectionPointContainer));
+  EXPECT_TRUE(IsEqualIID(__uuidof(IConnectionPointContainer), IID_IConnectionPointContainer));
   EXPECT_TRUE(IsEqualIID(__uuidof(IEnumString), IID_IEnumString));
 
   OLECHAR text[40];
@@ -165,4 +137,4 @@ TEST(OpcDaDeclarations, ResultCodesHaveTheirSeverity) {
   EXPECT_EQ(static_cast<uint32_t>(DISP_E_OVERFLOW), 0x8002000Au);
 }
 
-} // namespace
+}  // namespace

@@ -46,4 +46,4 @@ TEST(ThreadTimers, WaitForTheirPeriodAndMayKillTimersWhileRunning) {
   EXPECT_FALSE(NextTimerDue().has_value());
 }
 
-} // namespace
+}  // namespace

@@ -16,7 +16,7 @@ struct ComSession {
   ~ComSession() { CoUninitialize(); }
 };
 
-VARIANT Make(VARTYPE vt, const std::function<void(VARIANT &)> &fill) {
+VARIANT Make(VARTYPE vt, const std::function<void(VARIANT&)>& fill) {
   VARIANT v;
   VariantInit(&v);
   v.vt = vt;
@@ -24,7 +24,7 @@ VARIANT Make(VARTYPE vt, const std::function<void(VARIANT &)> &fill) {
   return v;
 }
 
-VARIANT Text(const char16_t *text) {
+VARIANT Text(const char16_t* text) {
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_BSTR;
@@ -32,77 +32,56 @@ VARIANT Text(const char16_t *text) {
   return v;
 }
 
-std::string Narrow(const std::u16string &text) {
+std::string Narrow(const std::u16string& text) {
   return std::string(text.begin(), text.end());
 }
 
 struct TextCase {
-  const char *name;
+  const char* name;
   VARIANT value;
-  const char16_t *text;
+  const char16_t* text;
 };
 
 TEST(VariantText, FollowsThePlatformConversion) {
   ComSession com;
   const TextCase cases[] = {
-      {"empty", Make(VT_EMPTY, [](VARIANT &) {}), u""},
-      {"null", Make(VT_NULL, [](VARIANT &) {}), u""},
-      {"I1", Make(VT_I1, [](VARIANT &v) { v.cVal = -5; }), u"-5"},
-      {"UI1", Make(VT_UI1, [](VARIANT &v) { v.bVal = 200; }), u"200"},
-      {"I2", Make(VT_I2, [](VARIANT &v) { v.iVal = -32768; }), u"-32768"},
-      {"UI2", Make(VT_UI2, [](VARIANT &v) { v.uiVal = 65535; }), u"65535"},
-      {"I4", Make(VT_I4, [](VARIANT &v) { v.lVal = INT32_MIN; }),
-       u"-2147483648"},
-      {"UI4", Make(VT_UI4, [](VARIANT &v) { v.ulVal = UINT32_MAX; }),
-       u"4294967295"},
-      {"I8", Make(VT_I8, [](VARIANT &v) { v.llVal = INT64_MIN; }),
-       u"-9223372036854775808"},
-      {"UI8", Make(VT_UI8, [](VARIANT &v) { v.ullVal = UINT64_MAX; }),
-       u"18446744073709551615"},
-      {"R4 widened", Make(VT_R4, [](VARIANT &v) { v.fltVal = 0.1f; }),
-       u"0.100000001490116"},
-      {"R4 exact", Make(VT_R4, [](VARIANT &v) { v.fltVal = 1.5f; }), u"1.5"},
-      {"R4 large", Make(VT_R4, [](VARIANT &v) { v.fltVal = 16777216.0f; }),
-       u"16777216"},
-      {"R8 tenth", Make(VT_R8, [](VARIANT &v) { v.dblVal = 0.1; }), u"0.1"},
-      {"R8 third", Make(VT_R8, [](VARIANT &v) { v.dblVal = 1.0 / 3; }),
-       u"0.333333333333333"},
-      {"R8 negative", Make(VT_R8, [](VARIANT &v) { v.dblVal = -2.5; }),
-       u"-2.5"},
-      {"R8 15 digits", Make(VT_R8, [](VARIANT &v) { v.dblVal = 123456.789; }),
-       u"123456.789"},
-      {"R8 big", Make(VT_R8, [](VARIANT &v) { v.dblVal = 1e15; }), u"1E+15"},
-      {"R8 rounded",
-       Make(VT_R8, [](VARIANT &v) { v.dblVal = 123456789012345678.0; }),
+      {"empty", Make(VT_EMPTY, [](VARIANT&) {}), u""},
+      {"null", Make(VT_NULL, [](VARIANT&) {}), u""},
+      {"I1", Make(VT_I1, [](VARIANT& v) { v.cVal = -5; }), u"-5"},
+      {"UI1", Make(VT_UI1, [](VARIANT& v) { v.bVal = 200; }), u"200"},
+      {"I2", Make(VT_I2, [](VARIANT& v) { v.iVal = -32768; }), u"-32768"},
+      {"UI2", Make(VT_UI2, [](VARIANT& v) { v.uiVal = 65535; }), u"65535"},
+      {"I4", Make(VT_I4, [](VARIANT& v) { v.lVal = INT32_MIN; }), u"-2147483648"},
+      {"UI4", Make(VT_UI4, [](VARIANT& v) { v.ulVal = UINT32_MAX; }), u"4294967295"},
+      {"I8", Make(VT_I8, [](VARIANT& v) { v.llVal = INT64_MIN; }), u"-9223372036854775808"},
+      {"UI8", Make(VT_UI8, [](VARIANT& v) { v.ullVal = UINT64_MAX; }), u"18446744073709551615"},
+      {"R4 widened", Make(VT_R4, [](VARIANT& v) { v.fltVal = 0.1f; }), u"0.100000001490116"},
+      {"R4 exact", Make(VT_R4, [](VARIANT& v) { v.fltVal = 1.5f; }), u"1.5"},
+      {"R4 large", Make(VT_R4, [](VARIANT& v) { v.fltVal = 16777216.0f; }), u"16777216"},
+      {"R8 tenth", Make(VT_R8, [](VARIANT& v) { v.dblVal = 0.1; }), u"0.1"},
+      {"R8 third", Make(VT_R8, [](VARIANT& v) { v.dblVal = 1.0 / 3; }), u"0.333333333333333"},
+      {"R8 negative", Make(VT_R8, [](VARIANT& v) { v.dblVal = -2.5; }), u"-2.5"},
+      {"R8 15 digits", Make(VT_R8, [](VARIANT& v) { v.dblVal = 123456.789; }), u"123456.789"},
+      {"R8 big", Make(VT_R8, [](VARIANT& v) { v.dblVal = 1e15; }), u"1E+15"},
+      {"R8 rounded", Make(VT_R8, [](VARIANT& v) { v.dblVal = 123456789012345678.0; }),
        u"1.23456789012346E+17"},
-      {"R8 small", Make(VT_R8, [](VARIANT &v) { v.dblVal = 1e-5; }), u"1E-05"},
-      {"R8 fixed small", Make(VT_R8, [](VARIANT &v) { v.dblVal = 0.0001; }),
-       u"0.0001"},
-      {"R8 zero", Make(VT_R8, [](VARIANT &v) { v.dblVal = 0.0; }), u"0"},
-      {"BOOL true", Make(VT_BOOL, [](VARIANT &v) { v.boolVal = VARIANT_TRUE; }),
-       u"True"},
-      {"BOOL false",
-       Make(VT_BOOL, [](VARIANT &v) { v.boolVal = VARIANT_FALSE; }), u"False"},
-      {"CY", Make(VT_CY, [](VARIANT &v) { v.cyVal.int64 = 123456; }),
-       u"12.3456"},
-      {"CY trimmed", Make(VT_CY, [](VARIANT &v) { v.cyVal.int64 = 15000; }),
-       u"1.5"},
-      {"CY negative", Make(VT_CY, [](VARIANT &v) { v.cyVal.int64 = -10000; }),
-       u"-1"},
-      {"DATE and time", Make(VT_DATE, [](VARIANT &v) { v.date = 45000.5; }),
+      {"R8 small", Make(VT_R8, [](VARIANT& v) { v.dblVal = 1e-5; }), u"1E-05"},
+      {"R8 fixed small", Make(VT_R8, [](VARIANT& v) { v.dblVal = 0.0001; }), u"0.0001"},
+      {"R8 zero", Make(VT_R8, [](VARIANT& v) { v.dblVal = 0.0; }), u"0"},
+      {"BOOL true", Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; }), u"True"},
+      {"BOOL false", Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_FALSE; }), u"False"},
+      {"CY", Make(VT_CY, [](VARIANT& v) { v.cyVal.int64 = 123456; }), u"12.3456"},
+      {"CY trimmed", Make(VT_CY, [](VARIANT& v) { v.cyVal.int64 = 15000; }), u"1.5"},
+      {"CY negative", Make(VT_CY, [](VARIANT& v) { v.cyVal.int64 = -10000; }), u"-1"},
+      {"DATE and time", Make(VT_DATE, [](VARIANT& v) { v.date = 45000.5; }),
        u"3/15/2023 12:00:00 PM"},
-      {"DATE only", Make(VT_DATE, [](VARIANT &v) { v.date = 45000.0; }),
-       u"3/15/2023"},
-      {"time only", Make(VT_DATE, [](VARIANT &v) { v.date = 0.25; }),
-       u"6:00:00 AM"},
+      {"DATE only", Make(VT_DATE, [](VARIANT& v) { v.date = 45000.0; }), u"3/15/2023"},
+      {"time only", Make(VT_DATE, [](VARIANT& v) { v.date = 0.25; }), u"6:00:00 AM"},
       {"DATE afternoon",
-       Make(VT_DATE,
-            [](VARIANT &v) {
-              v.date = 2.0 + 13.0 / 24 + 5.0 / 1440 + 7.0 / 86400;
-            }),
+       Make(VT_DATE, [](VARIANT& v) { v.date = 2.0 + 13.0 / 24 + 5.0 / 1440 + 7.0 / 86400; }),
        u"1/1/1900 1:05:07 PM"},
   };
-  for (const TextCase &c : cases) {
+  for (const TextCase& c : cases) {
     std::u16string text = u"unchanged";
     EXPECT_EQ(VariantToText(c.value, text), S_OK) << c.name;
     EXPECT_EQ(Narrow(text), Narrow(c.text)) << c.name;
@@ -130,48 +109,46 @@ TEST(VariantText, KeepsStringsAndRefusesArrays) {
   EXPECT_EQ(array.vt, VT_EMPTY);
 }
 
-double AsNumber(const VARIANT &v) {
+double AsNumber(const VARIANT& v) {
   switch (v.vt) {
-  case VT_I1:
-    return v.cVal;
-  case VT_UI1:
-    return v.bVal;
-  case VT_I2:
-    return v.iVal;
-  case VT_BOOL:
-    return v.boolVal;
-  case VT_I4:
-    return v.lVal;
-  case VT_UI4:
-    return v.ulVal;
-  case VT_I8:
-    return static_cast<double>(v.llVal);
-  case VT_R4:
-    return v.fltVal;
-  case VT_R8:
-    return v.dblVal;
-  case VT_CY:
-    return static_cast<double>(v.cyVal.int64);
-  default:
-    return NAN;
+    case VT_I1:
+      return v.cVal;
+    case VT_UI1:
+      return v.bVal;
+    case VT_I2:
+      return v.iVal;
+    case VT_BOOL:
+      return v.boolVal;
+    case VT_I4:
+      return v.lVal;
+    case VT_UI4:
+      return v.ulVal;
+    case VT_I8:
+      return static_cast<double>(v.llVal);
+    case VT_R4:
+      return v.fltVal;
+    case VT_R8:
+      return v.dblVal;
+    case VT_CY:
+      return static_cast<double>(v.cyVal.int64);
+    default:
+      return NAN;
   }
 }
 
 struct ChangeCase {
-  const char *name;
+  const char* name;
   VARIANT from;
   VARTYPE to;
   HRESULT hr;
-  double expected; // the converted value read as a number, when the conversion
-                   // succeeds
+  double expected;  // the converted value read as a number, when the conversion
+                    // succeeds
 };
 
 TEST(VariantChangeType, ConvertsAsTheWriteConversionNeeds) {
   ComSession com;
-  auto r8 = [](double d) {
-    return Make(VT_R8, [d](VARIANT &v) { v.dblVal = d; });
-  };
-  auto i4 = [](LONG l) { return Make(VT_I4, [l](VARIANT &v) { v.lVal = l; }); };
+  auto r8 = [](double d) { return Make(VT_R8, [d](VARIANT& v) { v.dblVal = d; }); };
+  auto i4 = [](LONG l) { return Make(VT_I4, [l](VARIANT& v) { v.lVal = l; }); };
   ChangeCase cases[] = {
       {"text to I4", Text(u"12"), VT_I4, S_OK, 12},
       {"blanks around", Text(u" 12 "), VT_I4, S_OK, 12},
@@ -202,18 +179,14 @@ TEST(VariantChangeType, ConvertsAsTheWriteConversionNeeds) {
       {"I4 beyond UI1", i4(300), VT_UI1, DISP_E_OVERFLOW, 0},
       {"I4 beyond I1", i4(300), VT_I1, DISP_E_OVERFLOW, 0},
       {"I4 to R4", i4(300), VT_R4, S_OK, 300},
-      {"I8 beyond I4", Make(VT_I8, [](VARIANT &v) { v.llVal = 1LL << 40; }),
-       VT_I4, DISP_E_OVERFLOW, 0},
-      {"BOOL to I4",
-       Make(VT_BOOL, [](VARIANT &v) { v.boolVal = VARIANT_TRUE; }), VT_I4, S_OK,
-       -1},
-      {"empty to I4", Make(VT_EMPTY, [](VARIANT &) {}), VT_I4, S_OK, 0},
-      {"null to I4", Make(VT_NULL, [](VARIANT &) {}), VT_I4,
-       DISP_E_TYPEMISMATCH, 0},
-      {"CY to I4", Make(VT_CY, [](VARIANT &v) { v.cyVal.int64 = 25000; }),
-       VT_I4, S_OK, 2},
+      {"I8 beyond I4", Make(VT_I8, [](VARIANT& v) { v.llVal = 1LL << 40; }), VT_I4, DISP_E_OVERFLOW,
+       0},
+      {"BOOL to I4", Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; }), VT_I4, S_OK, -1},
+      {"empty to I4", Make(VT_EMPTY, [](VARIANT&) {}), VT_I4, S_OK, 0},
+      {"null to I4", Make(VT_NULL, [](VARIANT&) {}), VT_I4, DISP_E_TYPEMISMATCH, 0},
+      {"CY to I4", Make(VT_CY, [](VARIANT& v) { v.cyVal.int64 = 25000; }), VT_I4, S_OK, 2},
   };
-  for (ChangeCase &c : cases) {
+  for (ChangeCase& c : cases) {
     VARIANT out;
     VariantInit(&out);
     const HRESULT hr = VariantChangeType(&out, &c.from, 0, c.to);
@@ -223,8 +196,7 @@ TEST(VariantChangeType, ConvertsAsTheWriteConversionNeeds) {
       EXPECT_DOUBLE_EQ(AsNumber(out), c.expected) << c.name;
     }
     if (FAILED(hr)) {
-      EXPECT_EQ(out.vt, VT_EMPTY)
-          << c.name << ": a failure leaves the target alone";
+      EXPECT_EQ(out.vt, VT_EMPTY) << c.name << ": a failure leaves the target alone";
     }
     VariantClear(&out);
     VariantClear(&c.from);
@@ -233,7 +205,7 @@ TEST(VariantChangeType, ConvertsAsTheWriteConversionNeeds) {
 
 TEST(VariantChangeType, BooleanTextDependsOnTheAlphaFlag) {
   ComSession com;
-  VARIANT flag = Make(VT_BOOL, [](VARIANT &v) { v.boolVal = VARIANT_TRUE; });
+  VARIANT flag = Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; });
   VARIANT out;
   VariantInit(&out);
   ASSERT_EQ(VariantChangeType(&out, &flag, 0, VT_BSTR), S_OK);
@@ -307,4 +279,4 @@ TEST(OleStrings, RoundTripThroughOleAndTaskMemory) {
   EXPECT_EQ(OleToU16(copy.get()), text);
 }
 
-} // namespace
+}  // namespace
