@@ -472,7 +472,8 @@ int32_t TOPCServer::CreateGroups(bool Sync, int32_t Rate) {
   const int32_t Added = AddGroupItems(AGroupIf.Get(), ASyncValsArr);
   if (Added < 0) return Added;
   ReleaseSink();
-  OPCDataCallback.Attach(new TOPCDataCallback(&ASyncValsArr, GetValues, Guid));
+  // Takes over the new object's first reference (Attach would add one on some platforms).
+  *OPCDataCallback.ReleaseAndGetAddressOf() = new TOPCDataCallback(&ASyncValsArr, GetValues, Guid);
   if (FAILED(AdviseDataCallback(AGroupIf.Get(), OPCDataCallback.Get(), AsyncConnection)))
     return UNABLE_ADVISE_ASYNC_GROUP;
   return 0;

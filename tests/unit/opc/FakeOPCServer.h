@@ -1,0 +1,71 @@
+// A small in-process OPC DA server whose every answer a test controls: an address space of
+// branches and leaves, failing calls, refused branches and writes, and change notifications fired
+// on the test's own thread. Registered under a class identifier of its own for one test.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "OPCComm.h"
+
+struct TFakeLeaf {
+  std::u16string Name;
+  std::u16string ItemID;
+  DWORD Rights = OPC_READABLE | OPC_WRITEABLE;
+};
+
+struct TFakeBranch {
+  std::u16string Name;
+  std::vector<TFakeLeaf> Leaves;
+  std::vector<TFakeBranch> Branches;
+  bool Refuse = false;  // ChangeBrowsePosition down into it fails
+};
+
+struct TFakeItemValue {
+  VARIANT Value{};  // VT_EMPTY
+  WORD Quality = OPC_QUALITY_GOOD;
+};
+
+class TFakeGroup;
+
+// What the server holds and what it records; shared between the server's objects and the test.
+struct TFakeState {
+  TFakeState();
+  ~TFakeState();
+
+  TFakeBranch Root;
+  HRESULT StatusResult = S_OK;
+  OPCSERVERSTATE State = OPC_STATUS_RUNNING;
+  bool NoBrowser = false;
+  bool FailRootLeaves = false;
+  bool FailAddGroup = false;
+  bool FailAddItems = false;
+  bool FailAdvise = false;
+  bool FailRemoveGroup = false;
+  std::set<std::u16string> RefusedWrites;  // item identifiers
+
+  int Calls = 0;                                    // every call into the server or its objects
+  std::vector<std::string> Log;                     // group and subscription calls, in order
+  std::vector<std::string> Writes;                  // "item=type:value"
+  std::map<std::u16string, TFakeItemValue> Values;  // by item identifier
+  std::map<OPCHANDLE, TFakeGroup*> Groups;          // live groups by server handle
+  int LiveObjects = 0;
+
+  void SetValue(const std::u16string& ItemID, int32_t Value, WORD Quality = OPC_QUALITY_GOOD);
+  void SetValue(const std::u16string& ItemID, const VARIANT& Value, WORD Quality);
+  // Sends a change of these items (by item identifier) to the group's advised sink.
+  void Fire(const std::string& GroupName, const std::vector<std::u16string>& ItemIDs);
+};
+
+// Registers the fake under ClassID for the lifetime of the object (calling thread's apartment).
+class TFakeRegistration {
+ public:
+  TFakeRegistration(const CLSID& ClassID, std::shared_ptr<TFakeState> State);
+  ~TFakeRegistration();
+
+ private:
+  DWORD Cookie = 0;
+};

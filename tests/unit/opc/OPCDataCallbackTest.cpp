@@ -1,0 +1,130 @@
+#include "OPCDataCallback.h"
+
+#include <gtest/gtest.h>
+
+#include "OPCTestSupport.h"
+
+namespace {
+
+struct TPush {
+  std::string Id;
+  int32_t Trans = -1;
+  std::string Names, Values, Qualities;
+};
+
+class DataCallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint32_t I = 0; I < 3; ++I) {
+      OPCItemRec Rec;
+      Rec.HashName = u"h" + std::u16string(1, u'0' + I);
+      Rec.IdxForASync = 10 + I;
+      Rec.Value = u"old";
+      Rec.Quality = u"1";
+      Items.Append(Rec);
+    }
+    *Sink.ReleaseAndGetAddressOf() = (new TOPCDataCallback(
+        &Items,
+        [this](const std::u16string& Id, int32_t Trans, const TArray& N, const TArray& V,
+               const TArray& Q) {
+          Pushes.push_back({Narrow(Id), Trans, Join(N), Join(V), Join(Q)});
+        },
+        u"{ID}"));
+  }
+
+  // Notifies the sink of (client handle, value, quality) triples in this order.
+  void Notify(const std::vector<std::tuple<OPCHANDLE, int32_t, WORD>>& Changes,
+              VARIANT* Override = nullptr) {
+    std::vector<OPCHANDLE> Handles;
+    std::vector<VARIANT> Values(Changes.size());
+    std::vector<WORD> Qualities;
+    std::vector<FILETIME> Times(Changes.size());
+    std::vector<HRESULT> Errors(Changes.size(), S_OK);
+    for (size_t I = 0; I < Changes.size(); ++I) {
+      Handles.push_back(std::get<0>(Changes[I]));
+      VariantInit(&Values[I]);
+      Values[I].vt = VT_I4;
+      Values[I].lVal = std::get<1>(Changes[I]);
+      Qualities.push_back(std::get<2>(Changes[I]));
+    }
+    if (Override != nullptr) Values[0] = *Override;
+    EXPECT_EQ(
+        Sink->OnDataChange(7, 1, S_OK, S_OK, static_cast<DWORD>(Changes.size()), Handles.data(),
+                           Values.data(), Qualities.data(), Times.data(), Errors.data()),
+        S_OK);
+  }
+
+  TOPCItemRecArr Items;
+  ComPtr<TOPCDataCallback> Sink;
+  std::vector<TPush> Pushes;
+};
+
+TEST_F(DataCallbackTest, PushesInNotificationOrderWithTransIdZero) {
+  Notify({{12, 5, 0xC0}, {99, 1, 0xC0}, {10, -3, 0xC0}});
+  ASSERT_EQ(Pushes.size(), 1u);
+  EXPECT_EQ(Pushes[0].Id, "{ID}");
+  EXPECT_EQ(Pushes[0].Trans, 0);
+  EXPECT_EQ(Pushes[0].Names, "h2|h0");  // the unknown handle 99 has no slot
+  EXPECT_EQ(Pushes[0].Values, "5|-3");
+  EXPECT_EQ(Pushes[0].Qualities, "1|1");
+  EXPECT_EQ(Narrow(Items[2].Value), "5");
+  EXPECT_EQ(Narrow(Items[0].Value), "-3");
+}
+
+TEST_F(DataCallbackTest, NoKnownHandleNoPush) {
+  Notify({{1, 5, 0xC0}, {2, 6, 0xC0}});
+  EXPECT_TRUE(Pushes.empty());
+}
+
+TEST_F(DataCallbackTest, OnlyPlainGoodQualityCarriesAValue) {
+  // Limit bits, uncertain and bad: pushed empty with "0", the stored value stays.
+  Notify({{10, 1, 0xC1}, {11, 2, 0xC3}, {12, 3, 0x40}});
+  ASSERT_EQ(Pushes.size(), 1u);
+  EXPECT_EQ(Pushes[0].Values, "||");
+  EXPECT_EQ(Pushes[0].Qualities, "0|0|0");
+  for (size_t I = 0; I < 3; ++I) {
+    EXPECT_EQ(Narrow(Items[I].Value), "old");
+    EXPECT_EQ(Narrow(Items[I].Quality), "0");
+  }
+}
+
+TEST_F(DataCallbackTest, ArrayIsUnreadValue) {
+  VARIANT Array;
+  VariantInit(&Array);
+  Array.vt = VT_ARRAY | VT_I4;
+  Array.parray = SafeArrayCreateVector(VT_I4, 0, 2);
+  Notify({{11, 0, 0xC0}, {10, 4, 0xC0}}, &Array);
+  ASSERT_EQ(Pushes.size(), 1u);
+  EXPECT_EQ(Pushes[0].Values, "<Unread Value>|4");
+  EXPECT_EQ(Pushes[0].Qualities, "0|1");
+  EXPECT_EQ(Narrow(Items[1].Value), "<Unread Value>");
+  EXPECT_EQ(Narrow(Items[1].Quality), "0");
+  VariantClear(&Array);
+}
+
+TEST_F(DataCallbackTest, ReadCompleteAsDataChangeOthersOk) {
+  OPCHANDLE Handle = 11;
+  VARIANT Value;
+  VariantInit(&Value);
+  Value.vt = VT_I4;
+  Value.lVal = 8;
+  WORD Quality = 0xC0;
+  EXPECT_EQ(Sink->OnReadComplete(3, 1, S_OK, S_OK, 1, &Handle, &Value, &Quality, nullptr, nullptr),
+            S_OK);
+  ASSERT_EQ(Pushes.size(), 1u);
+  EXPECT_EQ(Pushes[0].Values, "8");
+  EXPECT_EQ(Sink->OnWriteComplete(1, 1, S_OK, 1, &Handle, nullptr), S_OK);
+  EXPECT_EQ(Sink->OnCancelComplete(1, 1), S_OK);
+  IUnknown* Unknown = nullptr;
+  EXPECT_EQ(Sink->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&Unknown)), S_OK);
+  Unknown->Release();
+  void* Other = nullptr;
+  EXPECT_EQ(Sink->QueryInterface(IID_IOPCServer, &Other), E_NOINTERFACE);
+  // A sink whose connection is gone ignores notifications.
+  Sink->Detach();
+  EXPECT_EQ(Sink->OnDataChange(3, 1, S_OK, S_OK, 1, &Handle, &Value, &Quality, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(Pushes.size(), 1u);
+}
+
+}  // namespace
