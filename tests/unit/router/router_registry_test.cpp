@@ -72,9 +72,22 @@ TEST_F(RouterRegistryTest, OverlappingScansRegisterEachServerOnce) {
   });
   for (auto& T : Threads) T.join();
 
-  for (int N = 0; N < 5; ++N)
-    EXPECT_EQ(Router.FindOPCInteractor(u"TgReg." + Digit(N), ClassId(N)), N);
-  EXPECT_EQ(Router.FindOPCInteractor(u"", u"{TgReg-5}"), -1);
+  // Each server once, in discovery order (under Wine after any servers registered before ours).
+  TLoopbackPeer Final;
+  Router.SetTCPClientProp(ConnectTo(Final));
+  Router.SendListServers(2, 9);
+  const std::string List = Final.WaitForLines(1).at(0);
+  size_t Previous = 0;
+  for (int N = 0; N < 5; ++N) {
+    const std::string Entry = "{\"id\":\"{TgReg-" + std::to_string(N) + "}\",\"name\":\"TgReg." +
+                              std::to_string(N) + "\"}";
+    const size_t At = List.find(Entry);
+    ASSERT_NE(At, std::string::npos) << List;
+    EXPECT_EQ(List.find(Entry, At + 1), std::string::npos) << List;
+    EXPECT_GT(At, Previous);
+    Previous = At;
+  }
+  EXPECT_EQ(List.find("TgReg-5"), std::string::npos);
 }
 
 TEST_F(RouterRegistryTest, NewServersAreAppendedAndKnownOnesKept) {
