@@ -1,0 +1,68 @@
+// The simulated servers' definitions, read from JSON text with the project's
+// JSON parser:
+//
+// {"servers": [{"progId": "...", "clsid": "{...}", "description": "...",
+// "vendor": "...",
+//               "itemPrefix": "[Dev]", "faults": {...}, "tree": [node, ...]}]}
+// node: {"branch": "Name", "count": 3, "refuseEntry": false, "children": [node,
+// ...]}
+//     | {"leaf": "Name", "count": 3, "type": "R8" | "I4[]" | ..., "access": "r"
+//     | "w" | "rw",
+//        "value": ..., "quality": 192, "change": "static" | "ramp" | "random" |
+//        "toggle" | "counter", "period": 1000, "min": 0, "max": 100, "step": 1,
+//        "lowLimit": .., "highLimit": .., "refuseWrite": false, "itemId":
+//        "..."}
+// With "count", "{n}" in a name (or "{nn}", "{nnn}" zero-padded)
+// becomes 1..count.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SimAddressSpace.h"
+
+class TqvJSONobject;
+
+namespace opcsim {
+
+struct SimFaults {
+  uint32_t statusFailFrom = 0;      // GetStatus fails from this call on (1-based); 0: never
+  uint32_t statusFailCount = 0;     // for this many calls, then recovers; 0: for good
+  bool statusReportsState = false;  // the failing call succeeds and reports statusState instead
+  OPCSERVERSTATE statusState = OPC_STATUS_FAILED;
+  bool rootLeavesFail = false;  // BrowseOPCItemIDs for leaves at the root fails
+  bool addGroupFails = false;
+  bool addItemsFails = false;
+  bool adviseFails = false;
+  uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
+};
+
+struct SimServerDef {
+  std::u16string progId;
+  std::u16string clsidText;
+  CLSID clsid{};
+  std::u16string description;
+  std::u16string vendor;
+  std::shared_ptr<SimAddressSpace> space;
+  SimFaults faults;
+  std::u16string source;  // the server's own JSON text, to build it again
+};
+
+// Parses a whole configuration. False with a message on the first error.
+bool ParseConfig(std::u16string_view text, std::vector<SimServerDef>& servers,
+                 std::u16string& error);
+
+// Parses one server object's JSON text.
+bool ParseServer(std::u16string_view text, SimServerDef& server, std::u16string& error);
+
+// Merges the fault switches of a JSON object's text into `faults`.
+bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& error);
+
+// Reads a UTF-8 text file (a byte order mark is skipped). False when it cannot
+// be read.
+bool ReadTextFile(const std::filesystem::path& path, std::u16string& text);
+
+}  // namespace opcsim
