@@ -25,6 +25,10 @@ bool TFakeRouterState::WaitCount(const std::string& Call, int N, int TimeoutMs) 
 }
 
 TFakeRouter::~TFakeRouter() {
+  if (State->WorkerLogsOnDestroy && State->Logger) {
+    std::thread Worker([this] { State->Logger->ToLog(LogInfo, u"worker stopped", 0); });
+    Worker.join();
+  }
   Record("destroyed");
   State->Destroyed = true;
   std::lock_guard<std::mutex> Guard(State->Lock);

@@ -27,6 +27,7 @@ struct TFakeRouterState {
   int InitConnectDelayMs = 0;          // InitConnect sleeps this long before the greeting
   int CutOffDelayMs = 0;               // SetTCPClientProp(none) sleeps this long
   bool InitConnectFails = false;       // InitConnect raises after the greeting
+  bool WorkerLogsOnDestroy = false;    // destruction waits for a thread that logs, as workers do
 
   std::atomic<bool> InInitConnect{false};
   std::atomic<bool> Destroyed{false};

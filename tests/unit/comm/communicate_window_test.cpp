@@ -1,0 +1,102 @@
+// The final teardown on the window thread while other threads wait for that thread to take
+// their log entries (the reader's failure, a stopping worker): it must take them, not hang.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "CommTestSupport.h"
+#include "Communicate.h"
+#include "FakeRouter.h"
+
+#include <windows.h>
+
+namespace {
+
+// A hidden main window created on the calling thread, which becomes the window thread: entries
+// from other threads reach it only while it handles messages.
+class TWindowLog {
+ public:
+  TWindowLog() {
+    WNDCLASSW Class{};
+    Class.lpfnWndProc = WindowProc;
+    Class.hInstance = GetModuleHandleW(nullptr);
+    Class.lpszClassName = L"TagrelayCommTestWindow";
+    RegisterClassW(&Class);
+    Frm = CreateWindowExW(0, Class.lpszClassName, L"comm test", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400,
+                          nullptr, nullptr, Class.hInstance, nullptr);
+    SetWindowLongPtrW(Frm, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    Memo = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_MULTILINE | ES_AUTOHSCROLL, 0, 0, 380,
+                           300, Frm, nullptr, Class.hInstance, nullptr);
+    Logger = std::make_unique<TLogger>(Memo, nullptr, Frm);
+    Logger->SetLogEnabled(true);
+  }
+  ~TWindowLog() { DestroyWindow(Frm); }
+
+  TLogger& Log() { return *Logger; }
+
+  // Handles messages until Condition holds, at most TimeoutMs.
+  bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs) {
+    return WaitUntil(
+        [&] {
+          MSG Msg;
+          while (PeekMessageW(&Msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&Msg);
+          return Condition();
+        },
+        TimeoutMs);
+  }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    auto* Self = reinterpret_cast<TWindowLog*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
+    if (Msg == WM_LOGMESSAGE && Self) {
+      if (LParam)
+        Self->Logger->MessageToLog(static_cast<int32_t>(WParam),
+                                   reinterpret_cast<const char16_t*>(LParam));
+      return 1;
+    }
+    return DefWindowProcW(Window, Msg, WParam, LParam);
+  }
+
+  HWND Frm = nullptr;
+  HWND Memo = nullptr;
+  std::unique_ptr<TLogger> Logger;
+};
+
+TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWaitsFor) {
+  TWindowLog Window;
+  auto State = std::make_shared<TFakeRouterState>();
+  State->WorkerLogsOnDestroy = true;
+  TLoopbackServer Server;
+  auto Comm = std::make_unique<TCommunicate>(std::make_unique<TFakeRouter>(State));
+  Comm->SetHostProp(u"127.0.0.1");
+  Comm->SetPortProp(Server.Port());
+  Comm->SetUidProp(u"uid-1");
+  Comm->SetLoggerProp(&Window.Log());
+  Comm->SetSSLSecureProp(false);
+  Comm->SetIncQueryProp([] {});
+
+  std::unique_ptr<TServerPeer> Peer;
+  ASSERT_TRUE(Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000));
+  ASSERT_TRUE(Window.PumpUntil(
+      [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000));
+
+  // The server drops the link while this thread handles no messages: the reader's error entry
+  // waits for this thread, and so does the reader.
+  Peer->Close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  auto Begin = std::chrono::steady_clock::now();
+  Comm->Disconnect(false);
+  Comm.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - Begin, std::chrono::seconds(8));
+
+  auto Lines = LogLines(Window.Log());
+  EXPECT_EQ(LineCount(Lines, "Connection Closed Gracefully."), 1);
+  EXPECT_EQ(LineCount(Lines, "worker stopped"), 1);
+  EXPECT_EQ(State->Snapshot().back(), "destroyed");
+}
+
+}  // namespace
