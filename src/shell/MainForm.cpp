@@ -120,6 +120,18 @@ void ShowMessageBox(HWND owner, const std::wstring& text, UINT flags) {
   CenterHook = nullptr;
 }
 
+// Counts a running handler for as long as it runs.
+class TBusy {
+ public:
+  explicit TBusy(int& Depth) : FDepth(Depth) { ++FDepth; }
+  ~TBusy() { --FDepth; }
+  TBusy(const TBusy&) = delete;
+  TBusy& operator=(const TBusy&) = delete;
+
+ private:
+  int& FDepth;
+};
+
 }  // namespace
 
 TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
@@ -439,6 +451,7 @@ void TMainFrm::InitCommunicate() {
 }
 
 void TMainFrm::ApplyButtonClick() {
+  TBusy busy(FBusyDepth);
   std::optional<int32_t> port = ParseIntText(TextOf(ServerPortEdit));
   if (!port) {
     ShowMessageBox(FHandle, L"Port value not valid", MB_OK | MB_ICONERROR);
@@ -492,16 +505,44 @@ void TMainFrm::ShowQueryCount() {
 }
 
 void TMainFrm::FormClose() {
+  TBusy busy(FBusyDepth);
   if (Communicate) Communicate->Disconnect(false);
   Communicate.reset();
 }
 
+// The entry is shown, then its sender is released, then messages that came meanwhile are let
+// through. Without that last step a thread that logs without pause would starve the window's
+// input, painting and closing, since sent messages always go before posted ones. Releasing the
+// sender first means that a Close or Apply handled here never waits for a thread that is itself
+// waiting for this handler.
 LRESULT TMainFrm::WMLogMessage(WPARAM WParam, LPARAM LParam) {
   if (LParam) {
     Logger->MessageToLog(static_cast<int>(WParam),
                          std::u16string(reinterpret_cast<const char16_t*>(LParam)));
   }
+  if (InSendMessage()) ReplyMessage(1);
+  if (FBusyDepth == 0) ProcessPendingMessages();
   return 1;
+}
+
+// One pass over the messages waiting in the queue.
+void TMainFrm::ProcessPendingMessages() {
+  TBusy busy(FBusyDepth);
+  constexpr int MaxMessages = 64;
+  MSG msg;
+  for (int i = 0; i < MaxMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    DispatchQueued(msg);
+  }
+}
+
+void TMainFrm::DispatchQueued(MSG& Msg) {
+  if (FHandle && IsDialogMessageW(FHandle, &Msg)) return;
+  TranslateMessage(&Msg);
+  DispatchMessageW(&Msg);
 }
 
 void TMainFrm::LogEnabCheckBoxClick() {

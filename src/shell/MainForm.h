@@ -27,6 +27,9 @@ class TMainFrm {
   // Creates the window (running FormCreate) and shows it. False when the window cannot be made.
   bool Create(int ShowCommand);
   HWND Handle() const { return FHandle; }
+  // Hands one message of the window thread's queue to its window, with the keyboard navigation
+  // between the controls.
+  void DispatchQueued(MSG& Msg);
 
  private:
   static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
@@ -47,6 +50,7 @@ class TMainFrm {
   void ShowQueryCount();
   void FormClose();
   LRESULT WMLogMessage(WPARAM WParam, LPARAM LParam);
+  void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
 
   void CreateControls();
@@ -63,6 +67,9 @@ class TMainFrm {
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;
   UINT FTaskbarCreatedMsg = 0;
+  // Set while Apply or Close runs, and while a log entry lets pending messages through: no
+  // other handler may start inside them.
+  int FBusyDepth = 0;
 
   // Fields of the window, in their documented order. The log panel is the left column of the
   // client area, LogPanelWidth wide at 96 dpi; its children are Label1 and MemoLog.

@@ -67,3 +67,8 @@ bool TScadaListener::HasLineContaining(const std::string& Text) const {
   }
   return false;
 }
+
+void TScadaListener::SendToAll(const std::string& Text) {
+  std::lock_guard<std::mutex> lock(FLock);
+  for (SOCKET s : FClients) send(s, Text.data(), static_cast<int>(Text.size()), 0);
+}

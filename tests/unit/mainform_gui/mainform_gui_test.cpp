@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 // one wait of the reconnect thread.
 constexpr double IdleCloseSeconds = 3.0;
 constexpr double ConnectedCloseSeconds = 8.0;
+constexpr double FloodCloseSeconds = 40.0;
 
 std::string Section(const std::string& body) {
   return "[tagrelayConfig]\r\n" + body;
@@ -416,6 +417,30 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
   EXPECT_GE(QueryCountShown(app), countBefore) << "the read count was reset";
 
   ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+// Every request is logged by the reader thread, which waits for the window thread to show each
+// entry, while the window thread closes and waits for the reader. The close has to end; how long
+// it takes grows with the requests still buffered, so the bound only tells a slow close from a
+// hang.
+TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-flood\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-flood"); }, 15s));
+  std::string requests;
+  for (int i = 1; i <= 300; ++i) {
+    requests += "{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
+  }
+  scada.SendToAll(requests);
+  HWND memo = app.Control(IDC_MEMOLOG);
+  EXPECT_TRUE(
+      WaitUntil([&] { return app.Text(memo).find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
+  ExpectClosesWithin(app, FloodCloseSeconds);
 }
 #endif
 
