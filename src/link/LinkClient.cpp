@@ -1,0 +1,139 @@
+#include "LinkClient.h"
+
+#include <cstring>
+
+#include "LinkSocket.h"
+
+TLinkClient::TLinkClient() = default;
+
+TLinkClient::~TLinkClient() {
+  Disconnect();
+}
+
+void TLinkClient::SetIOHandler(TLinkSSLHandler* Handler) {
+  FIOHandler = Handler;
+  if (!Handler) return;
+  Handler->Host = Host;
+  Handler->Port = Port;
+  Handler->ReadTimeout = ReadTimeout;
+}
+
+std::shared_ptr<TLinkSocket> TLinkClient::CurrentSocket() const {
+  std::lock_guard<std::mutex> Guard(SocketLock);
+  return Socket;
+}
+
+bool TLinkClient::Connected() const {
+  return CurrentSocket() != nullptr;
+}
+
+void TLinkClient::SetStateFrom(TState Expected, TState Next) {
+  State.compare_exchange_strong(Expected, Next);
+}
+
+void TLinkClient::Connect() {
+  if (Host.empty() || Port == 0) throw ELinkError("");
+  if (Connected()) throw ELinkError(MsgAlreadyConnected);
+  if (FIOHandler && FIOHandler->Mode == TLinkSSLMode::Unassigned)
+    FIOHandler->Mode = TLinkSSLMode::Client;
+  std::shared_ptr<TLinkSocket> Opened = TLinkSocket::Open(Host, Port, FIOHandler);
+  {
+    std::lock_guard<std::mutex> Guard(ReadLock);
+    InBuffer.clear();
+    InStart = 0;
+    Scanned = 0;
+  }
+  {
+    std::lock_guard<std::mutex> Guard(SocketLock);
+    Socket = std::move(Opened);
+  }
+  State = TState::Connected;
+  if (!OnConnected) return;
+  try {
+    OnConnected(*this);
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+}
+
+void TLinkClient::Disconnect() {
+  SetStateFrom(TState::Connected, TState::LocalClosed);
+  SetStateFrom(TState::PeerClosed, TState::LocalClosed);
+  std::shared_ptr<TLinkSocket> Closing;
+  {
+    std::lock_guard<std::mutex> Guard(SocketLock);
+    Closing = std::move(Socket);
+  }
+  if (Closing) Closing->Close();
+}
+
+std::u16string TLinkClient::ReadLn() {
+  std::lock_guard<std::mutex> Guard(ReadLock);
+  std::u16string Line;
+  for (;;) {
+    if (TakeLine(Line)) return Line;
+    if (InBuffer.size() - InStart > MaxLineLength) throw ELinkError(MsgMaxLineLengthExceeded);
+    TState Now = State;
+    if (Now == TState::PeerClosed || Now == TState::LocalClosed)
+      throw ELinkError(MsgConnectionClosedGracefully);
+    if (Now != TState::Connected) throw ELinkError(MsgNotConnected);
+    std::shared_ptr<TLinkSocket> Open = CurrentSocket();
+    // No socket while connected: a Disconnect is under way; the next pass sees its state.
+    if (!Open) continue;
+    if (!ReceiveMore(*Open)) return Line;
+  }
+}
+
+bool TLinkClient::TakeLine(std::u16string& Line) {
+  const char* Begin = InBuffer.data() + InStart;
+  std::size_t Available = InBuffer.size() - InStart;
+  const void* Lf = std::memchr(Begin + Scanned, '\n', Available - Scanned);
+  if (!Lf) {
+    Scanned = Available;
+    return false;
+  }
+  std::size_t Position = static_cast<std::size_t>(static_cast<const char*>(Lf) - Begin);
+  if (Position > MaxLineLength) throw ELinkError(MsgMaxLineLengthExceeded);
+  std::size_t Length = Position;
+  if (Length > 0 && Begin[Length - 1] == '\r') --Length;
+  Line = DecodeUtf8(Begin, Length);
+  InStart += Position + 1;
+  Scanned = 0;
+  return true;
+}
+
+bool TLinkClient::ReceiveMore(TLinkSocket& Open) {
+  if (InStart > 0) {
+    InBuffer.erase(0, InStart);
+    InStart = 0;
+  }
+  std::size_t Kept = InBuffer.size();
+  InBuffer.resize(Kept + ReceiveChunk);
+  std::size_t Count = 0;
+  TLinkSocket::TReceived Received;
+  try {
+    Received = Open.Receive(InBuffer.data() + Kept, ReceiveChunk, ReadTimeout, Count);
+  } catch (...) {
+    InBuffer.resize(Kept);
+    SetStateFrom(TState::Connected, TState::Failed);
+    SetStateFrom(TState::PeerClosed, TState::Failed);
+    throw;
+  }
+  InBuffer.resize(Kept + Count);
+  if (Received == TLinkSocket::TReceived::PeerClosed)
+    SetStateFrom(TState::Connected, TState::PeerClosed);
+  return Received != TLinkSocket::TReceived::TimedOut;
+}
+
+void TLinkClient::WriteLn(std::u16string_view Text) {
+  std::string Bytes;
+  Bytes.reserve(Text.size() + 2);
+  AppendEncoded(Bytes, Text, DefStringEncoding.load());
+  Bytes += "\r\n";
+  std::shared_ptr<TLinkSocket> Open = CurrentSocket();
+  TState Now = State;
+  if (!Open || (Now != TState::Connected && Now != TState::PeerClosed))
+    throw ELinkError(MsgNotConnected);
+  Open->Send(Bytes.data(), Bytes.size());
+}

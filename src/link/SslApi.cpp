@@ -1,0 +1,119 @@
+#include "SslApi.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+constexpr char DefaultSslFile[] = "libssl-3-x64.dll";
+constexpr char DefaultCryptoFile[] = "libcrypto-3-x64.dll";
+using TModule = HMODULE;
+
+// The directory of the executable, with its trailing separator.
+std::wstring ExeDirectory() {
+  std::wstring Path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD Length = GetModuleFileNameW(nullptr, Path.data(), static_cast<DWORD>(Path.size()));
+    if (Length < Path.size()) {
+      Path.resize(Length);
+      break;
+    }
+    Path.resize(Path.size() * 2);
+  }
+  return Path.substr(0, Path.find_last_of(L"\\/") + 1);
+}
+
+TModule OpenModule(const std::string& File) {
+  std::wstring Path = ExeDirectory() + std::wstring(File.begin(), File.end());
+  return LoadLibraryExW(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void* Symbol(TModule Module, const char* Name) {
+  return reinterpret_cast<void*>(GetProcAddress(Module, Name));
+}
+#else
+constexpr char DefaultSslFile[] = "libssl.so.3";
+constexpr char DefaultCryptoFile[] = "libcrypto.so.3";
+using TModule = void*;
+
+TModule OpenModule(const std::string& File) {
+  return dlopen(File.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* Symbol(TModule Module, const char* Name) {
+  return dlsym(Module, Name);
+}
+#endif
+
+using TFiles = std::pair<std::string, std::string>;
+
+std::mutex LoadLock;
+TFiles Files{DefaultSslFile, DefaultCryptoFile};
+std::map<TFiles, std::unique_ptr<TSslApi>> Loaded;
+
+template <typename TFunction>
+bool Bind(TFunction& Target, TModule Module, const char* Name) {
+  Target = reinterpret_cast<TFunction>(Symbol(Module, Name));
+  return Target != nullptr;
+}
+
+std::unique_ptr<TSslApi> Load(const TFiles& Names) {
+  TModule Crypto = OpenModule(Names.second);
+  TModule Ssl = Crypto ? OpenModule(Names.first) : nullptr;
+  if (!Ssl) return nullptr;
+  auto Api = std::make_unique<TSslApi>();
+  bool Complete =
+      Bind(Api->OPENSSL_init_ssl, Ssl, "OPENSSL_init_ssl") &&
+      Bind(Api->TLS_client_method, Ssl, "TLS_client_method") &&
+      Bind(Api->SSL_CTX_new, Ssl, "SSL_CTX_new") && Bind(Api->SSL_CTX_free, Ssl, "SSL_CTX_free") &&
+      Bind(Api->SSL_CTX_ctrl, Ssl, "SSL_CTX_ctrl") &&
+      Bind(Api->SSL_CTX_set_options, Ssl, "SSL_CTX_set_options") &&
+      Bind(Api->SSL_CTX_set_cipher_list, Ssl, "SSL_CTX_set_cipher_list") &&
+      Bind(Api->SSL_CTX_set_security_level, Ssl, "SSL_CTX_set_security_level") &&
+      Bind(Api->SSL_CTX_set_verify, Ssl, "SSL_CTX_set_verify") &&
+      Bind(Api->SSL_CTX_set_msg_callback, Ssl, "SSL_CTX_set_msg_callback") &&
+      Bind(Api->SSL_new, Ssl, "SSL_new") && Bind(Api->SSL_free, Ssl, "SSL_free") &&
+      Bind(Api->SSL_set_fd, Ssl, "SSL_set_fd") && Bind(Api->SSL_connect, Ssl, "SSL_connect") &&
+      Bind(Api->SSL_read, Ssl, "SSL_read") && Bind(Api->SSL_write, Ssl, "SSL_write") &&
+      Bind(Api->SSL_shutdown, Ssl, "SSL_shutdown") &&
+      Bind(Api->SSL_get_error, Ssl, "SSL_get_error") &&
+      Bind(Api->SSL_get_security_level, Ssl, "SSL_get_security_level") &&
+      Bind(Api->SSL_set_security_level, Ssl, "SSL_set_security_level") &&
+      Bind(Api->ERR_get_error, Crypto, "ERR_get_error") &&
+      Bind(Api->ERR_error_string_n, Crypto, "ERR_error_string_n") &&
+      Bind(Api->ERR_clear_error, Crypto, "ERR_clear_error");
+  if (!Complete || Api->OPENSSL_init_ssl(0, nullptr) != 1) return nullptr;
+#ifndef _WIN32
+  // The TLS library writes to the socket with write(), which raises SIGPIPE on a connection the
+  // peer has reset; the link reports that as a socket error instead.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  return Api;
+}
+
+}  // namespace
+
+const TSslApi* LoadSslApi() {
+  std::lock_guard<std::mutex> Guard(LoadLock);
+  auto Found = Loaded.find(Files);
+  if (Found != Loaded.end()) return Found->second.get();
+  auto Api = Load(Files);
+  if (!Api) return nullptr;
+  return Loaded.emplace(Files, std::move(Api)).first->second.get();
+}
+
+void SetSslLibraryFiles(const std::string& SslFile, const std::string& CryptoFile) {
+  std::lock_guard<std::mutex> Guard(LoadLock);
+  Files = {SslFile.empty() ? DefaultSslFile : SslFile,
+           CryptoFile.empty() ? DefaultCryptoFile : CryptoFile};
+}

@@ -1,0 +1,49 @@
+// The log's content, independent of any window: the lines an entry adds, and the bounded list of
+// lines the log view shows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Entry kinds, the Cmd of an entry.
+inline constexpr int32_t LogDone = 0;
+inline constexpr int32_t LogInfo = 1;
+inline constexpr int32_t LogError = 2;
+
+// The log message sent to the main window: WPARAM the entry kind, LPARAM the entry's text as
+// zero-terminated UTF-16 characters (WM_USER + 1).
+inline constexpr unsigned WM_LOGMESSAGE = 0x401;
+
+// The text of an entry: Text, followed by " TransID = " and TransID when TransID is above 0.
+std::u16string LogEntryText(std::u16string_view Text, int32_t TransID);
+
+// The lines an entry of kind Cmd adds to the log. A text with line breaks (CR LF, LF or CR)
+// gives one line per part. Unknown kinds add nothing.
+std::vector<std::u16string> LogEntryLines(int32_t Cmd, std::u16string_view Text);
+
+// The log view's lines, at most MaxLines of them; older lines are dropped from the top. The view
+// shows them joined by CR LF. Append and Trim report their change in characters of that text, so
+// a text view can follow without being rewritten.
+class TLogLines {
+ public:
+  static constexpr std::size_t MaxLines = 300;
+
+  // Appends the lines; returns the characters to add at the end of the view's text.
+  std::u16string Append(const std::vector<std::u16string>& NewLines);
+  // Drops lines from the top while more than MaxLines remain; returns the number of characters to
+  // delete at the start of the view's text.
+  std::size_t Trim();
+  void Clear() { Lines.clear(); }
+
+  const std::deque<std::u16string>& Items() const { return Lines; }
+  std::size_t Count() const { return Lines.size(); }
+  // The view's whole text.
+  std::u16string Text() const;
+
+ private:
+  std::deque<std::u16string> Lines;
+};

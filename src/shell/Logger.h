@@ -1,0 +1,71 @@
+// The system's only log: a bounded list of lines shown in the main window's log view. Any thread
+// may add an entry; the entry is formatted and appended on the window thread. Nothing is written
+// to a file.
+//
+// On Windows an entry made on another thread travels to the window thread as the synchronous
+// message WM_LOGMESSAGE, which the main window hands to MessageToLog; the sender waits until the
+// entry is shown. An entry made on the window thread is appended directly. Without a window (the
+// native build and headless use), entries are appended on the calling thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LogModel.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+class TLogger {
+ public:
+  // A log without a view: entries are appended under a lock on the calling thread.
+  TLogger();
+#ifdef _WIN32
+  // Memo: the log view (a multi-line EDIT control); LogEnabCheckBox: the "Enable log" switch,
+  // whose state at creation is taken over; FrmHandle: the main window, receiver of
+  // WM_LOGMESSAGE. Created on the window thread; none of the three is owned.
+  TLogger(HWND Memo, HWND LogEnabCheckBox, HWND FrmHandle);
+#endif
+  TLogger(const TLogger&) = delete;
+  TLogger& operator=(const TLogger&) = delete;
+
+  // Any thread. Makes an entry of kind Cmd; a TransID above 0 is appended to the text. Returns
+  // once the entry is shown, or at once while logging is off.
+  void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0);
+
+  // Window thread. Appends the lines of one entry and keeps the view at MaxLines lines, scrolled
+  // to its end.
+  void MessageToLog(int32_t Cmd, std::u16string_view Text);
+  // Window thread. Empties the log and its view.
+  void Clear();
+
+  // The copy of the "Enable log" switch, kept current by the window thread; read on every thread.
+  void SetLogEnabled(bool Enabled) {
+    LogEnabled = Enabled;
+  }
+  bool IsLogEnabled() const {
+    return LogEnabled;
+  }
+
+  // The log's lines, from any thread.
+  std::vector<std::u16string> Lines() const;
+
+ private:
+  void UpdateView(std::size_t Removed, const std::u16string& Added);
+
+  std::atomic<bool> LogEnabled{false};
+  mutable std::mutex LinesLock;
+  TLogLines Log;
+
+#ifdef _WIN32
+  HWND Memo = nullptr;
+  HWND LogEnabCheckBox = nullptr;
+  HWND FrmHandle = nullptr;
+  DWORD WindowThread = 0;
+#endif
+};
