@@ -50,18 +50,20 @@ TOPCServerEntry Candidate(const std::u16string& KeyName) {
   return Entry;
 }
 
-void Log(TLogger* Logger, int32_t Cmd, const std::u16string& Text) {
-  if (Logger) Logger->ToLog(Cmd, Text, 0);
-}
-
 }  // namespace
 
 TOPCServers WalkOPCServers(TLogger* Logger) {
-  Log(Logger, LogInfo, u"Observing OPC servers...");
+  return WalkOPCServers([Logger](int32_t Cmd, const std::u16string& Text) {
+    if (Logger) Logger->ToLog(Cmd, Text, 0);
+  });
+}
+
+TOPCServers WalkOPCServers(const TDiscoveryLog& Log) {
+  Log(LogInfo, u"Observing OPC servers...");
   TOPCServers Found;
   const auto Classes = TRegKey::Open(ClassesPath);
   if (!Classes) {
-    Log(Logger, LogError, u"Cannot observe OPC servers");
+    Log(LogError, u"Cannot observe OPC servers");
     return Found;
   }
   for (const std::u16string& KeyName : Classes->SubKeyNames()) {
@@ -72,6 +74,6 @@ TOPCServers WalkOPCServers(TLogger* Logger) {
     });
     if (!Known) Found.push_back(std::move(Entry));
   }
-  Log(Logger, LogDone, u"");
+  Log(LogDone, u"");
   return Found;
 }

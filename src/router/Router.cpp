@@ -46,7 +46,10 @@ TRouter::TRouter(std::chrono::milliseconds UpdatePeriod)
   UpdateTimer = std::make_unique<TUpdateTimer>([this] { UpdateEvent(); }, UpdatePeriod);
 }
 
+// The log is let go first: on Windows an entry waits for the window thread, which may be the very
+// thread waiting here for a scan or a worker to end.
 TRouter::~TRouter() {
+  Logger = nullptr;
   while (IsBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   UpdateTimer.reset();
   for (size_t I = 0;; ++I) {
@@ -137,7 +140,7 @@ void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
 
 TOPCServers TRouter::GetOPCServersList() {
   TScanCount Scan(CalcFlag);
-  return WalkOPCServers(Logger);
+  return WalkOPCServers([this](int32_t Cmd, const std::u16string& Text) { Log(Cmd, Text, 0); });
 }
 
 // Counted as a scan until the last worker is registered, so that destruction waits for it.
