@@ -238,6 +238,7 @@ struct TComRelease {
 
 bool SaveWindowPng(HWND Window, const std::wstring& Path) {
   // Other programs' windows may be open on the shared desktop: keep this one on top meanwhile.
+  SetForegroundWindow(Window);
   SetWindowPos(Window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   RedrawWindow(Window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(300);
