@@ -196,8 +196,11 @@ TEST_F(RouterOpcSimTest, UpdatesReachConnectedWorkersWhileTheLinkIsUp) {
 TEST_F(RouterOpcSimTest, AFullQueueIsAnsweredPerRequestAndPerTick) {
   Connect(u"sync");
   Sim->SetFaults(uR"({"callDelayMs":1500})");
+  const unsigned long Browses = Sim->CallCount(u"BrowseOPCItemIDs");
   Router->MakeRouting(Request(u"getTags", 2));
-  std::this_thread::sleep_for(200ms);  // the worker is inside the slow call by now
+  // A call is counted as it starts: from then on the worker waits inside the slow server.
+  for (int Tries = 0; Tries < 2000 && Sim->CallCount(u"BrowseOPCItemIDs") == Browses; ++Tries)
+    std::this_thread::sleep_for(10ms);
   for (int I = 0; I < 100; ++I) Router->MakeRouting(Request(u"ping", 100 + I));
   const size_t Before = Peer.WaitForLines(0).size();
   Router->MakeRouting(Request(u"ping", 777));
