@@ -1,5 +1,7 @@
 #include "OPCServer.h"
 
+#include <charconv>
+#include <system_error>
 #include <unordered_set>
 #include <utility>
 
@@ -110,12 +112,10 @@ bool ParseFloat(const std::u16string& Text, double& Value) {
     if (ExponentDigits == 0) return false;
   }
   if (I != Text.size()) return false;
-  try {
-    Value = std::stod(Ascii);
-  } catch (...) {
-    return false;  // out of range
-  }
-  return true;
+  // Independent of the C locale; a number out of range is no number.
+  const char* End = Ascii.data() + Ascii.size();
+  const auto [Stop, Error] = std::from_chars(Ascii.data(), End, Value);
+  return Error == std::errc() && Stop == End;
 }
 
 }  // namespace
