@@ -4,7 +4,7 @@
 
 #include "LinkSocket.h"
 
-TLinkClient::TLinkClient() = default;
+TLinkClient::TLinkClient() : InBuffer(new char[InCapacity]) {}
 
 TLinkClient::~TLinkClient() {
   Disconnect();
@@ -39,8 +39,8 @@ void TLinkClient::Connect() {
   std::shared_ptr<TLinkSocket> Opened = TLinkSocket::Open(Host, Port, FIOHandler);
   {
     std::lock_guard<std::mutex> Guard(ReadLock);
-    InBuffer.clear();
     InStart = 0;
+    InEnd = 0;
     Scanned = 0;
   }
   {
@@ -73,7 +73,7 @@ std::u16string TLinkClient::ReadLn() {
   std::u16string Line;
   for (;;) {
     if (TakeLine(Line)) return Line;
-    if (InBuffer.size() - InStart > MaxLineLength) throw ELinkError(MsgMaxLineLengthExceeded);
+    if (InEnd - InStart > MaxLineLength) throw ELinkError(MsgMaxLineLengthExceeded);
     TState Now = State;
     if (Now == TState::PeerClosed || Now == TState::LocalClosed)
       throw ELinkError(MsgConnectionClosedGracefully);
@@ -86,8 +86,8 @@ std::u16string TLinkClient::ReadLn() {
 }
 
 bool TLinkClient::TakeLine(std::u16string& Line) {
-  const char* Begin = InBuffer.data() + InStart;
-  std::size_t Available = InBuffer.size() - InStart;
+  const char* Begin = InBuffer.get() + InStart;
+  std::size_t Available = InEnd - InStart;
   const void* Lf = std::memchr(Begin + Scanned, '\n', Available - Scanned);
   if (!Lf) {
     Scanned = Available;
@@ -105,22 +105,20 @@ bool TLinkClient::TakeLine(std::u16string& Line) {
 
 bool TLinkClient::ReceiveMore(TLinkSocket& Open) {
   if (InStart > 0) {
-    InBuffer.erase(0, InStart);
+    std::memmove(InBuffer.get(), InBuffer.get() + InStart, InEnd - InStart);
+    InEnd -= InStart;
     InStart = 0;
   }
-  std::size_t Kept = InBuffer.size();
-  InBuffer.resize(Kept + ReceiveChunk);
   std::size_t Count = 0;
   TLinkSocket::TReceived Received;
   try {
-    Received = Open.Receive(InBuffer.data() + Kept, ReceiveChunk, ReadTimeout, Count);
+    Received = Open.Receive(InBuffer.get() + InEnd, ReceiveChunk, ReadTimeout, Count);
   } catch (...) {
-    InBuffer.resize(Kept);
     SetStateFrom(TState::Connected, TState::Failed);
     SetStateFrom(TState::PeerClosed, TState::Failed);
     throw;
   }
-  InBuffer.resize(Kept + Count);
+  InEnd += Count;
   if (Received == TLinkSocket::TReceived::PeerClosed)
     SetStateFrom(TState::Connected, TState::PeerClosed);
   return Received != TLinkSocket::TReceived::TimedOut;

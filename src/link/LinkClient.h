@@ -83,10 +83,14 @@ class TLinkClient {
   std::shared_ptr<TLinkSocket> Socket;  // guarded by SocketLock; none while not open
   std::atomic<TState> State{TState::NotConnected};
 
-  // The input buffer: received bytes from InStart on are not yet returned as lines; the first
-  // Scanned of them hold no LF. Used by ReadLn only, under ReadLock.
+  // The input buffer: the received bytes from InStart to InEnd are not yet returned as lines;
+  // the first Scanned of them hold no LF. A receive happens only when they hold no LF and are no
+  // longer than a line may be, so the buffer never needs more than InCapacity bytes. Used by
+  // ReadLn only, under ReadLock.
+  static constexpr std::size_t InCapacity = MaxLineLength + ReceiveChunk;
   std::mutex ReadLock;
-  std::string InBuffer;
+  std::unique_ptr<char[]> InBuffer;
   std::size_t InStart = 0;
+  std::size_t InEnd = 0;
   std::size_t Scanned = 0;
 };

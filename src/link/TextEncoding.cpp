@@ -1,6 +1,7 @@
 #include "TextEncoding.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -13,32 +14,36 @@ bool IsLowSurrogate(char16_t C) {
   return C >= 0xDC00 && C <= 0xDFFF;
 }
 
-void AppendUtf8(std::string& Out, char32_t C) {
+// Writes C as UTF-8 at Out; returns the end of what was written.
+char* PutUtf8(char* Out, char32_t C) {
   if (C < 0x80) {
-    Out.push_back(static_cast<char>(C));
+    *Out++ = static_cast<char>(C);
   } else if (C < 0x800) {
-    Out.push_back(static_cast<char>(0xC0 | (C >> 6)));
-    Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
+    *Out++ = static_cast<char>(0xC0 | (C >> 6));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
   } else if (C < 0x10000) {
-    Out.push_back(static_cast<char>(0xE0 | (C >> 12)));
-    Out.push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-    Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
+    *Out++ = static_cast<char>(0xE0 | (C >> 12));
+    *Out++ = static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
   } else {
-    Out.push_back(static_cast<char>(0xF0 | (C >> 18)));
-    Out.push_back(static_cast<char>(0x80 | ((C >> 12) & 0x3F)));
-    Out.push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-    Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
+    *Out++ = static_cast<char>(0xF0 | (C >> 18));
+    *Out++ = static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
   }
+  return Out;
 }
 
-void AppendUtf16(std::u16string& Out, char32_t C) {
+// Writes C as UTF-16 at Out; returns the end of what was written.
+char16_t* PutUtf16(char16_t* Out, char32_t C) {
   if (C < 0x10000) {
-    Out.push_back(static_cast<char16_t>(C));
+    *Out++ = static_cast<char16_t>(C);
   } else {
     C -= 0x10000;
-    Out.push_back(static_cast<char16_t>(0xD800 + (C >> 10)));
-    Out.push_back(static_cast<char16_t>(0xDC00 + (C & 0x3FF)));
+    *Out++ = static_cast<char16_t>(0xD800 + (C >> 10));
+    *Out++ = static_cast<char16_t>(0xDC00 + (C & 0x3FF));
   }
+  return Out;
 }
 
 // Valid range of the second byte of a sequence, by its lead byte (Unicode table 3-7).
@@ -59,43 +64,59 @@ int SequenceLength(uint8_t Lead) {
 
 }  // namespace
 
+// Both conversions write into storage sized for the longest possible result (at most three
+// UTF-8 bytes per UTF-16 unit; at most one UTF-16 unit per UTF-8 byte) and trim it afterwards.
+
 void AppendEncoded(std::string& Out, std::u16string_view Text, TTextEncoding Encoding) {
-  Out.reserve(Out.size() + Text.size());
+  std::size_t Kept = Out.size();
+  Out.resize(Kept + Text.size() * (Encoding == TTextEncoding::Utf8 ? 3 : 1));
+  char* Put = Out.data() + Kept;
   for (std::size_t I = 0; I < Text.size(); ++I) {
     char16_t C = Text[I];
+    bool Pair = IsHighSurrogate(C) && I + 1 < Text.size() && IsLowSurrogate(Text[I + 1]);
     if (C < 0x80) {
-      Out.push_back(static_cast<char>(C));
+      *Put++ = static_cast<char>(C);
     } else if (Encoding == TTextEncoding::Ascii7) {
       // One '?' per character, also for a surrogate pair.
-      if (IsHighSurrogate(C) && I + 1 < Text.size() && IsLowSurrogate(Text[I + 1])) ++I;
-      Out.push_back('?');
-    } else if (IsHighSurrogate(C) && I + 1 < Text.size() && IsLowSurrogate(Text[I + 1])) {
-      char32_t Code = 0x10000 + ((char32_t(C) - 0xD800) << 10) + (char32_t(Text[I + 1]) - 0xDC00);
-      AppendUtf8(Out, Code);
+      if (Pair) ++I;
+      *Put++ = '?';
+    } else if (Pair) {
+      Put =
+          PutUtf8(Put, 0x10000 + ((char32_t(C) - 0xD800) << 10) + (char32_t(Text[I + 1]) - 0xDC00));
       ++I;
     } else if (IsHighSurrogate(C) || IsLowSurrogate(C)) {
-      AppendUtf8(Out, Replacement);
+      Put = PutUtf8(Put, Replacement);
     } else {
-      AppendUtf8(Out, C);
+      Put = PutUtf8(Put, C);
     }
   }
+  Out.resize(static_cast<std::size_t>(Put - Out.data()));
 }
 
 std::u16string DecodeUtf8(const char* Data, std::size_t Size) {
   const auto* Bytes = reinterpret_cast<const uint8_t*>(Data);
-  std::u16string Out;
-  Out.reserve(Size);
+  std::u16string Out(Size, u'\0');
+  char16_t* Put = Out.data();
   std::size_t I = 0;
   while (I < Size) {
+    // Runs of ASCII, eight bytes at a time: lines are mostly ASCII.
+    uint64_t Eight;
+    while (I + 8 <= Size &&
+           (std::memcpy(&Eight, Bytes + I, 8), (Eight & 0x8080808080808080) == 0)) {
+      for (int K = 0; K < 8; ++K) Put[K] = Bytes[I + K];
+      Put += 8;
+      I += 8;
+    }
+    if (I == Size) break;
     uint8_t Lead = Bytes[I];
     if (Lead < 0x80) {
-      Out.push_back(Lead);
+      *Put++ = Lead;
       ++I;
       continue;
     }
     int Length = SequenceLength(Lead);
     if (Length == 0) {
-      Out.push_back(Replacement);
+      *Put++ = Replacement;
       ++I;
       continue;
     }
@@ -107,12 +128,9 @@ std::u16string DecodeUtf8(const char* Data, std::size_t Size) {
       if (!Valid) break;
       Code = (Code << 6) | (B & 0x3F);
     }
-    if (Taken == Length) {
-      AppendUtf16(Out, Code);
-    } else {
-      Out.push_back(Replacement);
-    }
+    Put = Taken == Length ? PutUtf16(Put, Code) : (*Put = Replacement, Put + 1);
     I += Taken;
   }
+  Out.resize(static_cast<std::size_t>(Put - Out.data()));
   return Out;
 }
