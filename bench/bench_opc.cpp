@@ -33,9 +33,8 @@ std::u16string Num(long Value) {
 
 // One level of BigLevel leaves, then Areas x 10 lines x PerLine leaves.
 std::u16string ServerJson(long BigLevel, long Areas, long PerLine) {
-  std::u16string Tree =
-      u"{\"branch\": \"Big\", \"children\": [{\"leaf\": \"L{nnn}\", \"count\": " + Num(BigLevel) +
-      u", \"type\": \"I4\", \"value\": 1}]}";
+  std::u16string Tree = u"{\"branch\": \"Big\", \"children\": [{\"leaf\": \"L{nnn}\", \"count\": " +
+                        Num(BigLevel) + u", \"type\": \"I4\", \"value\": 1}]}";
   if (Areas > 0)
     Tree += u", {\"branch\": \"Area{n}\", \"count\": " + Num(Areas) +
             u", \"children\": [{\"branch\": \"Line{n}\", \"count\": 10, \"children\": [{\"leaf\": "
