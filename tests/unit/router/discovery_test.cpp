@@ -20,7 +20,7 @@ std::vector<uint8_t> Bytes(const std::u16string& Text) {
 }
 
 // One program identifier key: its subkeys and, for a "CLSID"-like subkey, its default value.
-struct TKeySpec {
+struct TKeyDef {
   std::u16string Name;
   std::vector<std::u16string> Subkeys;
   uint32_t ClassIdType = RegNone;  // RegNone: no default value on the class identifier subkey
@@ -41,15 +41,15 @@ class DiscoveryTest : public ::testing::Test {
       RegistryFill::DeleteKey(Classes + Prefix + Name);
   }
 
-  void Add(const TKeySpec& Spec) {
-    const std::u16string Key = Classes + Prefix + Spec.Name;
+  void Add(const TKeyDef& Def) {
+    const std::u16string Key = Classes + Prefix + Def.Name;
     ASSERT_TRUE(RegistryFill::CreateKey(Key));
-    for (const auto& Sub : Spec.Subkeys) {
+    for (const auto& Sub : Def.Subkeys) {
       ASSERT_TRUE(RegistryFill::CreateKey(Key + u"\\" + Sub));
       const bool IsClassId = Sub.size() == 5 && (Sub[0] == u'C' || Sub[0] == u'c');
-      if (IsClassId && Spec.ClassIdType != RegNone) {
+      if (IsClassId && Def.ClassIdType != RegNone) {
         ASSERT_TRUE(
-            RegistryFill::SetDefaultValue(Key + u"\\" + Sub, Spec.ClassIdType, Spec.ClassId));
+            RegistryFill::SetDefaultValue(Key + u"\\" + Sub, Def.ClassIdType, Def.ClassId));
       }
     }
   }
@@ -65,7 +65,7 @@ class DiscoveryTest : public ::testing::Test {
 
 TEST_F(DiscoveryTest, FindsKeysWithOPCAndAStringClassIdFirstFoundWinning) {
   const uint32_t Sz = RegSz;
-  const TKeySpec Keys[] = {
+  const TKeyDef Keys[] = {
       {u"A", {u"OPC", u"CLSID"}, Sz, Bytes(std::u16string(u"{A}\0", 4))},
       {u"B", {u"opc", u"Clsid", u"Other"}, Sz, Bytes(std::u16string(u"{B}\0", 4))},
       {u"C", {u"OPC"}, RegNone, {}},                                         // no CLSID
