@@ -46,10 +46,7 @@ TRouter::TRouter(std::chrono::milliseconds UpdatePeriod)
   UpdateTimer = std::make_unique<TUpdateTimer>([this] { UpdateEvent(); }, UpdatePeriod);
 }
 
-// The log is let go first: on Windows an entry waits for the window thread, which may be the very
-// thread waiting here for a scan or a worker to end.
 TRouter::~TRouter() {
-  Logger = nullptr;
   while (IsBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   UpdateTimer.reset();
   for (size_t I = 0;; ++I) {
