@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "LinkClient.h"
@@ -267,10 +268,16 @@ void TCommunicate::FinalTeardown() {
 // a thread of its own so that this thread, the window thread, keeps taking their entries.
 void TCommunicate::DestroyRouter() {
   std::atomic<bool> Destroyed{false};
-  std::thread Destroyer([this, &Destroyed] {
-    Router.reset();
-    Destroyed = true;
-  });
+  std::thread Destroyer;
+  try {
+    Destroyer = std::thread([this, &Destroyed] {
+      Router.reset();
+      Destroyed = true;
+    });
+  } catch (const std::system_error&) {
+    Router.reset();  // no thread to spare: destroy it here
+    return;
+  }
   JoinPumping(Destroyer, Destroyed);
 }
 
