@@ -105,8 +105,10 @@ TRunningApp::~TRunningApp() {
 void TRunningApp::Start() {
   std::wstring exe = FFolder + L"\\tagrelay.exe";
   std::wstring cmd = L"\"" + exe + L"\"";
+  // The program gets no standard handles: it must not hold the test's output open.
   STARTUPINFOW si{};
   si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
   if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, FFolder.c_str(),
                       &si, &FProcess)) {
     return;
