@@ -350,6 +350,7 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadText(*object, "statusFailMode", mode) &&
                   ReadNumber(*object, "statusState", state) &&
                   ReadFlag(*object, "rootLeavesFail", faults.rootLeavesFail) &&
+                  ReadFlag(*object, "browserMissing", faults.browserMissing) &&
                   ReadFlag(*object, "addGroupFails", faults.addGroupFails) &&
                   ReadFlag(*object, "addItemsFails", faults.addItemsFails) &&
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&

@@ -34,6 +34,7 @@ struct SimFaults {
   bool statusReportsState = false;  // the failing call succeeds and reports statusState instead
   OPCSERVERSTATE statusState = OPC_STATUS_FAILED;
   bool rootLeavesFail = false;  // BrowseOPCItemIDs for leaves at the root fails
+  bool browserMissing = false;  // the server does not answer IOPCBrowseServerAddressSpace
   bool addGroupFails = false;
   bool addItemsFails = false;
   bool adviseFails = false;

@@ -107,7 +107,7 @@ HRESULT STDMETHODCALLTYPE SimGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArr
   if (!EnterCall("AddItems")) return E_FAIL;
   if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
   if (device_->Faults().addItemsFails) return E_FAIL;
-  const HRESULT hr = ValidateItems(dwCount, pItemArray, FALSE, ppAddResults, ppErrors);
+  const HRESULT hr = CheckItems(dwCount, pItemArray, ppAddResults, ppErrors);
   if (FAILED(hr)) return hr;
   for (DWORD i = 0; i < dwCount; ++i) {
     if (FAILED((*ppErrors)[i])) continue;
@@ -130,8 +130,13 @@ HRESULT STDMETHODCALLTYPE SimGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pIt
   if (!ppValidationResults || !ppErrors) return E_POINTER;
   *ppValidationResults = nullptr;
   *ppErrors = nullptr;
-  if (deleted_) return E_FAIL;
+  if (!EnterCall("ValidateItems")) return E_FAIL;
   if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
+  return CheckItems(dwCount, pItemArray, ppValidationResults, ppErrors);
+}
+
+HRESULT SimGroup::CheckItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppResults,
+                             HRESULT** ppErrors) {
   auto* results = AllocArray<OPCITEMRESULT>(dwCount);
   auto* errors = AllocArray<HRESULT>(dwCount);
   if (!results || !errors) {
@@ -149,7 +154,7 @@ HRESULT STDMETHODCALLTYPE SimGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pIt
       results[i].dwAccessRights = leaf->access;
     }
   }
-  *ppValidationResults = results;
+  *ppResults = results;
   *ppErrors = errors;
   return Overall(errors, dwCount);
 }

@@ -109,6 +109,7 @@ class SimGroup final : public IOPCItemMgt,
   // once deleted.
   bool EnterCall(const char* method);
   HRESULT CheckItem(const OPCITEMDEF& def, std::shared_ptr<SimLeaf>& leaf, SimSample& sample);
+  HRESULT CheckItems(DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results, HRESULT** errors);
   void UpdateTimer();
   void SendChanges(const std::vector<Item*>& items);
 

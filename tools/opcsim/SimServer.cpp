@@ -117,8 +117,9 @@ HRESULT STDMETHODCALLTYPE SimServer::QueryInterface(REFIID riid, void** ppv) {
   if (OfferInterface<IOPCServer>(riid, IID_IUnknown, this, ppv) ||
       OfferInterface<IOPCServer>(riid, IID_IOPCServer, this, ppv) ||
       OfferInterface<IOPCCommon>(riid, IID_IOPCCommon, this, ppv) ||
-      OfferInterface<IOPCBrowseServerAddressSpace>(riid, IID_IOPCBrowseServerAddressSpace, this,
-                                                   ppv) ||
+      (!core_->device->Faults().browserMissing &&
+       OfferInterface<IOPCBrowseServerAddressSpace>(riid, IID_IOPCBrowseServerAddressSpace, this,
+                                                    ppv)) ||
       OfferInterface<IConnectionPointContainer>(riid, IID_IConnectionPointContainer, this, ppv) ||
       OfferInterface<IOpcSimControl>(riid, IID_IOpcSimControl, this, ppv))
     return S_OK;

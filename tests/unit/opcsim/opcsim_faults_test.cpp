@@ -89,6 +89,10 @@ TEST_F(FaultsTest, SwitchesRefuseTheirCalls) {
   EXPECT_EQ(io->Write(1, &added[0].server, &value, &errors), S_FALSE);
   EXPECT_EQ(errors[0], E_FAIL);
   CoTaskMemFree(errors);
+
+  ASSERT_EQ(control_->SetFaults(OLESTR("{\"browserMissing\": true}")), S_OK);
+  ComPtr<IOPCBrowseServerAddressSpace> browser;
+  EXPECT_EQ(server_.As(&browser), E_NOINTERFACE);
 }
 
 TEST_F(FaultsTest, CallDelayHoldsEveryCall) {
