@@ -154,7 +154,9 @@ HWND TRunningApp::Click(HWND Button) {
   JoinClick();
   FClickDone = false;
   FClickThread = std::thread([this, Button] {
-    SendMessageW(Button, BM_CLICK, 0, 0);
+    // Bounded, so that a program that stops answering fails the test instead of hanging it.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Button, BM_CLICK, 0, 0, SMTO_NORMAL, 60000, &result);
     FClickDone = true;
   });
   HWND box = nullptr;

@@ -23,7 +23,10 @@ TScadaListener::~TScadaListener() {
   FAcceptor.join();
   {
     std::lock_guard<std::mutex> lock(FLock);
-    for (SOCKET s : FClients) closesocket(s);
+    for (SOCKET s : FClients) {
+      shutdown(s, SD_BOTH);
+      closesocket(s);
+    }
   }
   for (auto& t : FReaders) t.join();
   WSACleanup();
