@@ -6,27 +6,10 @@
 #include <exception>
 #include <string>
 
+#include "Communicate.h"
 #include "IniFile.h"
 #include "Logger.h"
 #include "MainFormIds.h"
-
-#if TAGRELAY_HAVE_LINK
-#include "Communicate.h"
-#else
-// SEAM: the link's manager is not in this tree yet. This empty stand-in keeps the window building
-// and running without a link; no connection is ever made. Remove it once src/link provides
-// TCommunicate.
-class TCommunicate {
- public:
-  void SetHostProp(const std::u16string&) {}
-  void SetPortProp(int32_t) {}
-  void SetUidProp(const std::u16string&) {}
-  void SetLoggerProp(TLogger*) {}
-  void SetSSLSecureProp(bool) {}
-  void SetIncQueryProp(std::function<void()>) {}
-  void Disconnect(bool) {}
-};
-#endif
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0

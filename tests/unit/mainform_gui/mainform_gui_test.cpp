@@ -339,7 +339,6 @@ TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteEr
   auto stored = app.ReadIni();
   EXPECT_EQ(stored["KelScadaPort"], "1");
   EXPECT_EQ(stored["uid"], "w1");
-#if TAGRELAY_HAVE_LINK
   EXPECT_TRUE(WaitUntil(
       [&] {
         return app.Text(app.Control(IDC_MEMOLOG)).find(L"Start and initialize client...") !=
@@ -347,7 +346,6 @@ TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteEr
       },
       12s))
       << "no connection attempt after Apply";
-#endif
   ExpectClosesWithin(app, IdleCloseSeconds);
 }
 
@@ -376,7 +374,6 @@ TEST(MainWindow, MinimisesToTheTrayAndTheTrayIconTogglesIt) {
   ExpectClosesWithin(app, IdleCloseSeconds);
 }
 
-#if TAGRELAY_HAVE_LINK
 int QueryCountShown(TRunningApp& app) {
   std::wstring text = app.Text(app.Control(IDC_QUERYCOUNTLABEL));
   const std::wstring prefix = L"QueryCount=";
@@ -442,6 +439,5 @@ TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
       WaitUntil([&] { return app.Text(memo).find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
   ExpectClosesWithin(app, FloodCloseSeconds);
 }
-#endif
 
 }  // namespace
