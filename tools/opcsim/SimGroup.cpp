@@ -414,7 +414,7 @@ void SimGroup::FireIfDue() {
   lastUpdate_ = now;
   std::vector<Item*> changed;
   for (auto& [handle, item] : items_) {
-    if (!item.active) continue;
+    if (!item.active || !(item.leaf->access & OPC_READABLE)) continue;
     const uint64_t version = device_->Version(*item.leaf);
     if (owedAll_ || item.owed || version != item.sentVersion) changed.push_back(&item);
   }

@@ -243,8 +243,8 @@ ULONG STDMETHODCALLTYPE TestSink::Release() {
 HRESULT STDMETHODCALLTYPE TestSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup,
                                                  HRESULT hrMasterquality, HRESULT hrMastererror,
                                                  DWORD dwCount, OPCHANDLE* phClientItems,
-                                                 VARIANT* pvValues, WORD* pwQualities, FILETIME*,
-                                                 HRESULT* pErrors) {
+                                                 VARIANT* pvValues, WORD* pwQualities,
+                                                 FILETIME* pftTimeStamps, HRESULT* pErrors) {
   Change change;
   change.transid = dwTransid;
   change.group = hGroup;
@@ -258,6 +258,8 @@ HRESULT STDMETHODCALLTYPE TestSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGro
     change.texts.push_back(text);
     change.qualities.push_back(pwQualities[i]);
     change.errors.push_back(pErrors[i]);
+    change.times.push_back((static_cast<uint64_t>(pftTimeStamps[i].dwHighDateTime) << 32) |
+                           pftTimeStamps[i].dwLowDateTime);
   }
   changes.push_back(std::move(change));
   return S_OK;

@@ -94,6 +94,7 @@ class TestSink final : public IOPCDataCallback {
     std::vector<HRESULT> textResults;
     std::vector<WORD> qualities;
     std::vector<HRESULT> errors;
+    std::vector<uint64_t> times;  // 100 ns ticks since 1601, UTC
     std::thread::id thread;
   };
 

@@ -25,8 +25,10 @@ void Subscribe(IOPCServer* server, Subscription& s, const std::vector<std::u16st
 
 TEST_F(CallbackTest, TimerCallbacksArriveOnTheClientThreadWithChangesOnly) {
   Subscription s;
-  Subscribe(server_.Get(), s, {u"Diagnostics.Integer", u"Diagnostics.Text", u"Diagnostics.Flag"},
-            50);
+  Subscribe(
+      server_.Get(), s,
+      {u"Diagnostics.Integer", u"Diagnostics.Text", u"Diagnostics.Flag", u"Diagnostics.WriteOnly"},
+      50);
   EXPECT_TRUE(s.sink->changes.empty()) << "nothing before the thread pumps or calls in";
   ASSERT_TRUE(PumpUntil([&] { return !s.sink->changes.empty(); }, 5s));
   const TestSink::Change& first = s.sink->changes[0];
@@ -38,6 +40,13 @@ TEST_F(CallbackTest, TimerCallbacksArriveOnTheClientThreadWithChangesOnly) {
   EXPECT_EQ(first.qualities, (std::vector<WORD>{0xC0, 0xC0, 0xC0}));
   EXPECT_EQ(first.masterQuality, S_OK);
   EXPECT_EQ(first.masterError, S_OK);
+  FILETIME now;
+  CoFileTimeNow(&now);
+  const uint64_t nowTicks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  for (uint64_t time : first.times) {
+    EXPECT_GT(time, 133000000000000000ull) << "a real UTC time stamp";
+    EXPECT_LE(time, nowTicks);
+  }
 
   VARIANT value = IntValue(43);
   ASSERT_EQ(control_->SetItemValue(OLESTR("Diagnostics.Integer"), &value, OPC_QUALITY_GOOD), S_OK);
