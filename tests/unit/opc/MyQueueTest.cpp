@@ -67,7 +67,7 @@ TEST(MyQueue, EnqueuedCopySharesNothingWithSource) {
   TMyQueue Q;
   TElement Source = Task(7, 1, {u"t", u"1"});
   Q.Enqueue(Source);
-  Source.TaskDataList[1] = u"2";
+  Source.TaskDataList[1][0] = u'2';
   TElement Out;
   Q.Dequeue(Out);
   EXPECT_EQ(Out.TaskDataList[1], u"1");

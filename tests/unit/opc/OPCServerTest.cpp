@@ -63,7 +63,12 @@ class OPCServerTest : public ::testing::Test {
     if (R < 0) return "error " + std::to_string(R);
     EXPECT_EQ(R, static_cast<int32_t>(Names.size()));
     std::string Out;
-    for (size_t I = 0; I < V.size(); ++I) Out += (I ? "|" : "") + Narrow(V[I]) + "/" + Narrow(Q[I]);
+    for (size_t I = 0; I < V.size(); ++I) {
+      if (I) Out += '|';
+      Out += Narrow(V[I]);
+      Out += '/';
+      Out += Narrow(Q[I]);
+    }
     return Out;
   }
 

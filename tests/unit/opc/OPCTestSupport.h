@@ -18,7 +18,10 @@ inline std::string Narrow(const std::u16string& Text) {
 
 inline std::string Join(const TArray& Items) {
   std::string Out;
-  for (size_t I = 0; I < Items.size(); ++I) Out += (I ? "|" : "") + Narrow(Items[I]);
+  for (size_t I = 0; I < Items.size(); ++I) {
+    if (I) Out += '|';
+    Out += Narrow(Items[I]);
+  }
   return Out;
 }
 
