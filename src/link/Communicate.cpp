@@ -107,7 +107,7 @@ void TCommunicate::TryReconnect() {
 }
 
 void TCommunicate::Connect() {
-  std::lock_guard<std::mutex> AttemptGuard(ConnectLock);
+  std::lock_guard<TPumpingLock> AttemptGuard(ConnectLock);
   std::u16string AttemptHost;
   int32_t AttemptPort;
   bool AttemptTLS;
@@ -220,8 +220,8 @@ void TCommunicate::Restart() {
     std::lock_guard<std::mutex> Guard(Lock);
     if (Closing) return;  // the final teardown handles the connection
   }
-  LockPumping(ConnectLock);
-  std::lock_guard<std::mutex> AttemptGuard(ConnectLock, std::adopt_lock);
+  ConnectLock.LockPumping();
+  std::lock_guard<TPumpingLock> AttemptGuard(ConnectLock, std::adopt_lock);
   Router->SetTCPError();
   std::shared_ptr<TLinkClient> Client;
   TRequestThread* Reader;
@@ -267,18 +267,19 @@ void TCommunicate::FinalTeardown() {
 // The router's own threads (OPC workers) may log while the router stops them; it is destroyed on
 // a thread of its own so that this thread, the window thread, keeps taking their entries.
 void TCommunicate::DestroyRouter() {
-  std::atomic<bool> Destroyed{false};
+  std::unique_ptr<TWaitEvent> Destroyed;
   std::thread Destroyer;
   try {
-    Destroyer = std::thread([this, &Destroyed] {
+    Destroyed = std::make_unique<TWaitEvent>();
+    Destroyer = std::thread([this, Event = Destroyed.get()] {
       Router.reset();
-      Destroyed = true;
+      Event->Set();
     });
   } catch (const std::system_error&) {
-    Router.reset();  // no thread to spare: destroy it here
+    Router.reset();  // no thread or event to spare: destroy it here
     return;
   }
-  JoinPumping(Destroyer, Destroyed);
+  JoinPumping(Destroyer, *Destroyed);
 }
 
 void TCommunicate::CutOff() {

@@ -101,5 +101,5 @@ class TCommunicate {
   bool FirstAttemptArmed = false;
   bool Closing = false;  // set once by the final teardown: no new connection or reader after it
   TWaitEvent ClosingEvent;
-  std::mutex ConnectLock;  // one attempt or restart at a time
+  TPumpingLock ConnectLock;  // one attempt or restart at a time
 };

@@ -67,7 +67,7 @@ void TReconnectTimer::Execute() {
     }
     FTermEvent.WaitFor(WakeIntervalMs);
   }
-  Finished = true;
+  Finished.Set();
 }
 
 void TReconnectTimer::Turn() {

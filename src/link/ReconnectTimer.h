@@ -53,7 +53,7 @@ class TReconnectTimer {
 
   std::atomic<bool> isActive{false};
   std::atomic<bool> Terminated{false};
-  std::atomic<bool> Finished{false};
+  TWaitEvent Finished;
   TWaitEvent FTermEvent;
 
   std::mutex SettingsLock;  // guards the fields below, set from other threads

@@ -73,6 +73,7 @@ void TRequestThread::Execute() {
   // loop runs must not be lost.
   try {
     ReadLoop();
+    Fail(u"");  // told to stop: the same quiet end as a read failing after Disconnect
   } catch (const std::exception& E) {
     Fail(LinkErrorText(E));
   } catch (...) {
@@ -80,13 +81,16 @@ void TRequestThread::Execute() {
   }
   // The client lives on only while others still use it.
   IdTCPClient.reset();
-  Finished = true;
+  Finished.Set();
 }
 
+// Returns only when told to stop: lines already received are not routed then, since the
+// connection is being torn down and each one would hold up the teardown.
 void TRequestThread::ReadLoop() {
   while (!Terminated) {
     std::u16string Line = IdTCPClient->ReadLn();
     if (IncQuery) IncQuery();
+    if (DestroyFlag) return;
     if (!Line.empty()) Router->MakeRouting(Line);
   }
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "LinkTypes.h"
+#include "ThreadWait.h"
 
 class TLinkClient;
 class TLinkRouter;
@@ -62,6 +63,6 @@ class TRequestThread {
   std::atomic<bool> TCPErrorFlag{false};
 
   std::atomic<bool> Terminated{false};
-  std::atomic<bool> Finished{false};
+  TWaitEvent Finished;
   std::thread Thread;
 };

@@ -2,11 +2,35 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <system_error>
+#else
+#include <chrono>
 #endif
 
+#ifdef _WIN32
 namespace {
-constexpr auto PollInterval = std::chrono::milliseconds(2);
+
+HANDLE NewEvent(bool ManualReset, bool Set) {
+  HANDLE Event = CreateEventW(nullptr, ManualReset, Set, nullptr);
+  if (!Event) throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+  return Event;
 }
+
+// Waits until Object is signalled, handling each sent message as it arrives. Messages already
+// waiting are handled before every wait, so none waits for the next arrival.
+void WaitHandlePumping(HANDLE Object) {
+  for (;;) {
+    PumpSentMessages();
+    DWORD Result = MsgWaitForMultipleObjects(1, &Object, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (Result == WAIT_OBJECT_0) return;
+    // A failed wait cannot be waited out; pausing keeps the loop from spinning.
+    if (Result == WAIT_FAILED) Sleep(1);
+  }
+}
+
+}  // namespace
+#endif
 
 void PumpSentMessages() {
 #ifdef _WIN32
@@ -15,25 +39,55 @@ void PumpSentMessages() {
 #endif
 }
 
-void JoinPumping(std::thread& Thread, const std::atomic<bool>& Finished) {
+void JoinPumping(std::thread& Thread, TWaitEvent& Finished) {
   if (!Thread.joinable()) return;
-#ifdef _WIN32
-  while (!Finished.load()) {
-    PumpSentMessages();
-    std::this_thread::sleep_for(PollInterval);
-  }
-#else
-  (void)Finished;
-#endif
+  Finished.WaitPumping();
   Thread.join();
 }
 
-void LockPumping(std::mutex& Lock) {
-  while (!Lock.try_lock()) {
-    PumpSentMessages();
-    std::this_thread::sleep_for(PollInterval);
-  }
+#ifdef _WIN32
+
+TWaitEvent::TWaitEvent() : Handle(NewEvent(true, false)) {}
+
+TWaitEvent::~TWaitEvent() {
+  CloseHandle(Handle);
 }
+
+void TWaitEvent::Set() {
+  SetEvent(Handle);
+}
+
+bool TWaitEvent::WaitFor(int Ms) {
+  return WaitForSingleObject(Handle, static_cast<DWORD>(Ms)) == WAIT_OBJECT_0;
+}
+
+void TWaitEvent::WaitPumping() {
+  WaitHandlePumping(Handle);
+}
+
+TPumpingLock::TPumpingLock() : Free(NewEvent(false, true)) {}
+
+TPumpingLock::~TPumpingLock() {
+  CloseHandle(Free);
+}
+
+void TPumpingLock::lock() {
+  WaitForSingleObject(Free, INFINITE);
+}
+
+void TPumpingLock::unlock() {
+  SetEvent(Free);
+}
+
+// The wait that returns takes the auto-reset event, which is taking the lock.
+void TPumpingLock::LockPumping() {
+  WaitHandlePumping(Free);
+}
+
+#else
+
+TWaitEvent::TWaitEvent() = default;
+TWaitEvent::~TWaitEvent() = default;
 
 void TWaitEvent::Set() {
   {
@@ -47,3 +101,25 @@ bool TWaitEvent::WaitFor(int Ms) {
   std::unique_lock<std::mutex> Guard(Lock);
   return Changed.wait_for(Guard, std::chrono::milliseconds(Ms), [this] { return Signalled; });
 }
+
+void TWaitEvent::WaitPumping() {
+  std::unique_lock<std::mutex> Guard(Lock);
+  Changed.wait(Guard, [this] { return Signalled; });
+}
+
+TPumpingLock::TPumpingLock() = default;
+TPumpingLock::~TPumpingLock() = default;
+
+void TPumpingLock::lock() {
+  Lock.lock();
+}
+
+void TPumpingLock::unlock() {
+  Lock.unlock();
+}
+
+void TPumpingLock::LockPumping() {
+  Lock.lock();
+}
+
+#endif

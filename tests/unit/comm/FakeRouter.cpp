@@ -24,6 +24,14 @@ bool TFakeRouterState::WaitCount(const std::string& Call, int N, int TimeoutMs) 
                           [&] { return std::count(Calls.begin(), Calls.end(), Call) >= N; });
 }
 
+void TFakeRouterState::ReleaseRouting() {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    HoldRouting = false;
+  }
+  Changed.notify_all();
+}
+
 TFakeRouter::~TFakeRouter() {
   if (State->WorkerLogsOnDestroy && State->Logger) {
     std::thread Worker([this] { State->Logger->ToLog(LogInfo, u"worker stopped", 0); });
@@ -99,4 +107,6 @@ void TFakeRouter::InitConnect() {
 
 void TFakeRouter::MakeRouting(const std::u16string& Msg) {
   Record("route:" + EncodeUtf8(Msg));
+  std::unique_lock<std::mutex> Guard(State->Lock);
+  State->Changed.wait_for(Guard, std::chrono::seconds(5), [this] { return !State->HoldRouting; });
 }

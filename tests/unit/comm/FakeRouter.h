@@ -28,6 +28,7 @@ struct TFakeRouterState {
   int CutOffDelayMs = 0;               // SetTCPClientProp(none) sleeps this long
   bool InitConnectFails = false;       // InitConnect raises after the greeting
   bool WorkerLogsOnDestroy = false;    // destruction waits for a thread that logs, as workers do
+  bool HoldRouting = false;            // MakeRouting waits (bounded) until ReleaseRouting
 
   std::atomic<bool> InInitConnect{false};
   std::atomic<bool> Destroyed{false};
@@ -37,6 +38,7 @@ struct TFakeRouterState {
   std::vector<std::string> Snapshot();
   // Waits until Count(Call) >= N, at most TimeoutMs.
   bool WaitCount(const std::string& Call, int N, int TimeoutMs);
+  void ReleaseRouting();
 };
 
 class TFakeRouter : public TLinkRouter {

@@ -11,6 +11,7 @@
 #include "CommTestSupport.h"
 #include "Communicate.h"
 #include "FakeRouter.h"
+#include "ThreadWait.h"
 
 #include <windows.h>
 
@@ -97,6 +98,34 @@ TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWait
   EXPECT_EQ(LineCount(Lines, "Connection Closed Gracefully."), 1);
   EXPECT_EQ(LineCount(Lines, "worker stopped"), 1);
   EXPECT_EQ(State->Snapshot().back(), "destroyed");
+}
+
+// The window thread's waits take the entries of the thread they wait for as they come, while
+// that thread holds the lock the window thread wants and while it runs to its end; a wait that
+// missed one would hang.
+TEST(ThreadWaitTest, LockAndJoinOnTheWindowThreadTakeTheEntriesOfTheThreadWaitedFor) {
+  TWindowLog Window;
+  constexpr int Entries = 100;
+  TPumpingLock Lock;
+  TWaitEvent Locked;
+  TWaitEvent Finished;
+  std::thread Logging([&] {
+    {
+      std::lock_guard<TPumpingLock> Guard(Lock);
+      Locked.Set();
+      for (int I = 0; I < Entries; ++I) Window.Log().ToLog(LogInfo, u"under the lock", 0);
+    }
+    for (int I = 0; I < Entries; ++I) Window.Log().ToLog(LogInfo, u"before the end", 0);
+    Finished.Set();
+  });
+  EXPECT_TRUE(Locked.WaitFor(5000));
+  Lock.LockPumping();
+  Lock.unlock();
+  JoinPumping(Logging, Finished);
+
+  auto Lines = LogLines(Window.Log());
+  EXPECT_EQ(LineCount(Lines, "under the lock"), Entries);
+  EXPECT_EQ(LineCount(Lines, "before the end"), Entries);
 }
 
 }  // namespace

@@ -108,6 +108,32 @@ TEST_F(RequestThreadTest, FailurePathFollowsTheTeardownFlags) {
   }
 }
 
+// The final teardown tells the reader to stop and cuts the connection while the reader is still
+// routing; the lines it has already received must not be routed after that, or a flood of them
+// holds up the close.
+TEST_F(RequestThreadTest, ReaderToldToStopRoutesNoLineAlreadyReceived) {
+  ASSERT_TRUE(Peer);
+  State->HoldRouting = true;
+  auto Reader = MakeReader();
+  Reader->Start();
+  Peer->Send("first\r\nsecond\r\nthird\r\n");
+  ASSERT_TRUE(State->WaitCount("route:first", 1, 5000));
+  Reader->SetTCPError();
+  Reader->Disconnect();
+  Client->Disconnect();
+  State->ReleaseRouting();
+  Reader->WaitFor();
+
+  auto Calls = State->Snapshot();
+  ASSERT_EQ(Calls.size(), 2u);
+  EXPECT_EQ(Calls[0], "route:first");
+  EXPECT_EQ(Calls[1], "none");
+  EXPECT_EQ(Kills.load(), 0);
+  EXPECT_EQ(Reconnects.load(), 0);
+  EXPECT_TRUE(LogLines(Log).empty());
+  EXPECT_TRUE(Reader->IsTerminated());
+}
+
 TEST_F(RequestThreadTest, IsTerminatedTurnsTrueOnlyAfterAMillionPollsOfAHealthyReader) {
   ASSERT_TRUE(Peer);
   auto Reader = MakeReader();
