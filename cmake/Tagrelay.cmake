@@ -48,22 +48,29 @@ macro(tagrelay_setup_flags)
   endif()
 endmacro()
 
-# tagrelay_add_gtest(<exe> SOURCES <files...> LIBS <libs...> [FIXTURE <name>])
+# tagrelay_add_gtest(<exe> SOURCES <files...> LIBS <libs...> [FIXTURE <name>] [LOCK <resource>])
 # Builds a GoogleTest program and registers each of its test cases with ctest. Under Wine the
-# cases require the WINE fixture, or the one named (which must itself require WINE).
+# cases require the WINE fixture, or the one named (which must itself require WINE). LOCK keeps
+# the cases from running at the same time as any other test holding the same resource (the
+# shared Wine prefix's registry, for instance).
 function(tagrelay_add_gtest name)
   if(TAGRELAY_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(PARSE_ARGV 1 T "" "FIXTURE" "SOURCES;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 1 T "" "FIXTURE;LOCK" "SOURCES;LIBS")
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tagrelay_gtest_main)
   if(TAGRELAY_WINDOWS)
     if(NOT T_FIXTURE)
       set(T_FIXTURE WINE)
     endif()
+    set(lock)
+    if(T_LOCK)
+      set(lock RESOURCE_LOCK ${T_LOCK})
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         PROPERTIES FIXTURES_REQUIRED ${T_FIXTURE} TIMEOUT 300 LABELS ${name})
+                         PROPERTIES FIXTURES_REQUIRED ${T_FIXTURE} TIMEOUT 300 LABELS ${name}
+                                    ${lock})
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 300 LABELS ${name})

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "Registry.h"
 
 namespace {
@@ -29,19 +31,27 @@ std::unique_ptr<TRegKey> TRegKey::Open(const std::u16string& Path) {
   return std::unique_ptr<TRegKey>(new TRegKey(std::move(H)));
 }
 
+// Enumerates until the registry says there is no more: a count taken beforehand would cut the
+// list short when another program adds keys during the walk. A name longer than the buffer
+// (added after the size was read) grows the buffer and is read again.
 std::vector<std::u16string> TRegKey::SubKeyNames() const {
   std::vector<std::u16string> Names;
-  DWORD Count = 0, MaxLen = 0;
-  if (RegQueryInfoKeyW(Handle->Key, nullptr, nullptr, nullptr, &Count, &MaxLen, nullptr, nullptr,
+  DWORD MaxLen = 0;
+  if (RegQueryInfoKeyW(Handle->Key, nullptr, nullptr, nullptr, nullptr, &MaxLen, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return Names;
-  std::u16string Buffer(MaxLen + 1, u'\0');
-  for (DWORD I = 0; I < Count; ++I) {
+  std::u16string Buffer(std::max<DWORD>(MaxLen + 1, 256), u'\0');
+  for (DWORD I = 0;;) {
     DWORD Len = static_cast<DWORD>(Buffer.size());
     const LONG Rc = RegEnumKeyExW(Handle->Key, I, reinterpret_cast<wchar_t*>(Buffer.data()), &Len,
                                   nullptr, nullptr, nullptr, nullptr);
     if (Rc == ERROR_NO_MORE_ITEMS) break;
+    if (Rc == ERROR_MORE_DATA && Buffer.size() < 32768) {
+      Buffer.resize(Buffer.size() * 2);
+      continue;
+    }
     if (Rc == ERROR_SUCCESS) Names.emplace_back(Buffer.data(), Len);
+    ++I;
   }
   return Names;
 }
