@@ -9,6 +9,7 @@ out of answers for later requests, and end with a non-zero exit status when a ch
 Also a library for tests: ScadaPeer(port=0).start(), then wait_json(), send(), stop().
 """
 import argparse
+import collections
 import json
 import os
 import queue
@@ -82,6 +83,9 @@ examples:
     {"cmd":"ping","TransID":1,"OPCServerID":"${sim}"}
     expect-exact {"cmd":"ping","TransID":1,"OPCServerID":"${sim}","OPCState":"CommFault"}
 """
+
+
+BACKLOG = 1000  # received lines kept for later expects, newest
 
 
 def compact(obj):
@@ -476,7 +480,7 @@ class Session:
         self.out = output
         self.timeout = timeout
         self.variables = dict(variables)
-        self.backlog = []  # received lines that no expect has taken yet
+        self.backlog = collections.deque(maxlen=BACKLOG)  # (raw, parsed) no expect has taken
         self.last = None  # the object the last expect matched
         self.passed = 0
         self.failed = 0
@@ -564,10 +568,12 @@ class Session:
         self.out.write(f"-- {name.strip()} = {value if isinstance(value, str) else compact(value)}")
 
     def take(self, predicate, timeout):
-        """The first unclaimed line (backlog first, then new ones) that satisfies predicate."""
-        for i, line in enumerate(self.backlog):
-            if predicate(line):
-                return self.backlog.pop(i)
+        """The first unclaimed line (backlog first, then new ones) whose parsed value satisfies
+        predicate, as (raw line, parsed value); None after timeout."""
+        for i, (line, obj) in enumerate(self.backlog):
+            if predicate(obj):
+                del self.backlog[i]
+                return line, obj
         deadline = time.monotonic() + timeout
         while True:
             remaining = deadline - time.monotonic()
@@ -577,9 +583,10 @@ class Session:
                 _, line = self.peer.lines.get(timeout=remaining)
             except queue.Empty:
                 return None
-            if predicate(line):
-                return line
-            self.backlog.append(line)
+            obj = parse_line(line)
+            if predicate(obj):
+                return line, obj
+            self.backlog.append((line, obj))
 
     def check(self, ok, what, why=""):
         if ok:
@@ -595,24 +602,23 @@ class Session:
         if not words:
             raise ScriptError("expected: expect CMD [KEY=VALUE ...]")
         cmd, fields = words[0], parse_fields(words[1:])
-        line = self.take(lambda raw: matches(parse_line(raw), cmd, fields), self.timeout)
+        found = self.take(lambda obj: matches(obj, cmd, fields), self.timeout)
         what = f"expect {' '.join(words)}"
-        if line is not None:
-            self.last = parse_line(line)
-        self.check(line is not None, what, f"nothing within {self.timeout:g} s")
+        if found is not None:
+            self.last = found[1]
+        self.check(found is not None, what, f"nothing within {self.timeout:g} s")
 
     def expect_exact(self, text):
         what = f"expect-exact {text}"
         wanted = value_of(text) if text[:1] in "{[" else None
         if isinstance(wanted, dict) and "cmd" in wanted:
             keys = {k: wanted[k] for k in ("TransID",) if k in wanted}
-            line = self.take(lambda raw: matches(parse_line(raw), wanted["cmd"], keys),
-                             self.timeout)
+            found = self.take(lambda obj: matches(obj, wanted["cmd"], keys), self.timeout)
         else:
-            line = self.take(lambda raw: True, self.timeout)
-        if line is None:
+            found = self.take(lambda obj: True, self.timeout)
+        if found is None:
             self.check(False, what, f"nothing within {self.timeout:g} s")
-        self.last = parse_line(line)
+        line, self.last = found
         got = line[:-1] if line.endswith(b"\r") else line
         if got != text.encode("utf-8"):
             self.check(False, what, f"got {got.decode('utf-8', 'replace')}")
@@ -623,10 +629,10 @@ class Session:
         if len(words) < 2:
             raise ScriptError("expected: expect-none SECONDS CMD [KEY=VALUE ...]")
         seconds, cmd, fields = self.number(words[0]), words[1], parse_fields(words[2:])
-        line = self.take(lambda raw: matches(parse_line(raw), cmd, fields), seconds)
+        found = self.take(lambda obj: matches(obj, cmd, fields), seconds)
         what = f"expect-none {' '.join(words)}"
-        self.check(line is None, what,
-                   f"got {line.decode('utf-8', 'replace') if line is not None else ''}")
+        self.check(found is None, what,
+                   f"got {found[0].decode('utf-8', 'replace') if found is not None else ''}")
 
 
 def make_throwaway_certificate(folder):
