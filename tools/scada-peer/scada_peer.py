@@ -38,7 +38,8 @@ input lines (script file or standard input), one per line:
                           fails if such a line arrives within SECONDS
   let NAME = PATH         takes a value out of the line the last expect matched, e.g.
                             let sim = ListServers[name=Tagrelay.OpcSim.1].id
-                            let tag = ListTags[name$=Counter, writeable=true].hash
+                            let tag = ListTags[name=Plant$#%Area1$#%Line1$#%Recipe].hash
+                            let any = ListTags[name$=Counter, writeable=true].hash
                             let first = ListTags[0].name
                           conditions: = equal, != differ, ^= starts, $= ends, *= contains
   set NAME VALUE          defines ${NAME}; also --set NAME=VALUE on the command line
@@ -63,6 +64,9 @@ output:
                           followed by the same line pretty-printed (long lists shortened)
   >> TEXT                 a line sent
   ok / FAIL               the result of a check;  -- notes;  == echo
+
+The agent finds the peer through its tagrelayConfig.ini: KelScadaIp=127.0.0.1, KelScadaPort=the
+port, IsSSLSecure=1 with --tls (scripts/demo writes it so).
 
 examples:
   # watch the agent and type requests by hand (plain TCP on port 5000)
