@@ -19,6 +19,11 @@ def pytest_addoption(parser):
                      help="the windows build folder")
 
 
+# The classes of opcsim.json.
+OPCSIM_CLASSES = ("{12226D95-F79B-42B9-BF2E-69408C20B162}",
+                  "{AB357784-DE10-4308-97FA-F9125F50728C}")
+
+
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
@@ -32,9 +37,10 @@ class Wine:
         return subprocess.run([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
 
-    def spawn(self, *args):
+    def spawn(self, *args, env=None):
         return subprocess.Popen([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                env=None if env is None else {**os.environ, **env})
 
 
 @pytest.fixture(scope="session")
@@ -47,6 +53,13 @@ def wine(request):
     assert w.run("--start", timeout=120).returncode == 0
     dll = build / "tools" / "opcsim" / "opcsim.dll"
     assert w.run("regsvr32", "/s", windows_path(dll)).returncode == 0
+    # Registration records the configuration file each class reads, and that record wins over
+    # OPCSIM_CONFIG. Without it the simulator reads OPCSIM_CONFIG from the environment of the
+    # program that loads it, else opcsim.json beside the DLL (the file just registered), so each
+    # agent can be given a configuration of its own.
+    for clsid in OPCSIM_CLASSES:
+        w.run("reg", "delete", rf"HKLM\Software\Classes\CLSID\{clsid}\OpcSim", "/v", "ConfigFile",
+              "/f")
     yield w
     w.run("--stop")
 
@@ -76,8 +89,9 @@ class Agent:
                             f"KelScadaIp={host}\r\nKelScadaPort={port}\r\n"
                             f"uid={uid}\r\nIsSSLSecure={tls}\r\n")
 
-    def start(self):
-        self.process = self.wine.spawn(windows_path(self.exe))
+    def start(self, env=None):
+        """Starts tagrelay.exe; env adds environment variables (OPCSIM_CONFIG, say)."""
+        self.process = self.wine.spawn(windows_path(self.exe), env=env)
 
     def close(self, timeout=30):
         """Asks the window to close (WM_CLOSE) and returns the seconds it took to exit."""

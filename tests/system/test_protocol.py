@@ -1,0 +1,356 @@
+"""The wire protocol end to end, against one agent: the announcement and server lists, both
+connection modes, tags, values and pushes, writes, every error answer opcsim can provoke without
+faults, the requests that get no answer, ping, and disconnecting and connecting again.
+
+The tests of this module share one agent and run in file order; each builds on the state the
+earlier ones left (servers connected, tags requested)."""
+import time
+from types import SimpleNamespace
+
+import pytest
+
+from conftest import Agent
+from scada_peer import ScadaPeer
+from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, recorded,
+                  tag_hash, wait_online)
+
+# OPC servers installed while the agent runs: one whose class identifier cannot be read, one whose
+# class is not registered. Their key names sort before opcsim's, so the registry lists them first.
+BAD_CLSID, BAD_PROGID = "{}", "Aaa.Tagrelay.BadClassId"
+ABSENT_CLSID, ABSENT_PROGID = "{0BADC0DE-0000-4000-8000-00000000A001}", "Aaa.Tagrelay.Absent"
+SERVERS = [{"id": SIM, "name": SIM_PROGID}, {"id": EDGE, "name": EDGE_PROGID}]
+
+
+def diag(leaf):
+    return tag_hash("Diagnostics$#%" + leaf)
+
+
+# The simulated edge server's whole address space, in walk order: root leaves, then each branch;
+# item identifiers carry the prefix "[Dev]", the branch "Locked" refuses entry.
+EDGE_TAGS = [("[Dev]Uptime", True, False), ("[Dev]Plant$#%Temp.PV", True, True),
+             ("[Dev]Plant$#%Line2$#%Temp", True, True), ("[Dev]Plant$#%Line3$#%Speed", True, True)]
+UPTIME, TEMP_PV = tag_hash("[Dev]Uptime"), tag_hash("[Dev]Plant$#%Temp.PV")
+
+
+@pytest.fixture(scope="module")
+def proto(wine, tmp_path_factory):
+    peer = ScadaPeer().start()
+    agent = Agent(wine, tmp_path_factory.mktemp("protocol"))
+    agent.configure(port=peer.port)
+    agent.start()
+    installed = []
+    try:
+        wire = Wire(peer)
+        online, _ = wait_online(wire)
+        yield SimpleNamespace(wine=wine, wire=wire, online=online, installed=installed)
+    finally:
+        agent.kill()
+        peer.stop()
+        for progid in installed:
+            wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
+
+
+def install_server(proto, progid, clsid):
+    proto.installed.append(progid)
+    key = rf"HKLM\Software\Classes\{progid}"
+    assert proto.wine.run("reg", "add", key + r"\CLSID", "/ve", "/d", clsid, "/f").returncode == 0
+    assert proto.wine.run("reg", "add", key + r"\OPC", "/f").returncode == 0
+
+
+def get_values(wire, transid, server, names):
+    wire.send({"cmd": "getValues", "TransID": transid, "OPCServerID": server, "tagNames": names})
+    raw, answer, _ = wire.wait_json("getValues", TransID=transid)
+    return raw, answer
+
+
+def values_message(server, transid, names, values, qualities):
+    return {"cmd": "getValues", "OPCServerID": server, "TransID": transid, "tagNames": names,
+            "values": values, "qualities": qualities}
+
+
+def poll_values(wire, first_transid, server, names, expected_values, attempts=40):
+    """Asks until the values read are the expected ones; returns the last answer."""
+    for n in range(attempts):
+        _, answer = get_values(wire, first_transid + n, server, names)
+        if answer["values"] == expected_values:
+            return answer
+        time.sleep(0.25)
+    raise AssertionError(f"values never became {expected_values}: {answer}")
+
+
+def test_announces_itself_with_every_server(proto):
+    assert proto.online == recorded({"cmd": "serverOnline", "uid": UID, "TransID": 0,
+                                     "ListServers": SERVERS})
+
+
+def test_server_list_appends_servers_installed_later(proto):
+    wire = proto.wire
+    wire.send({"cmd": "getOPCServers", "TransID": 5})
+    wire.expect({"cmd": "getOPCServers", "TransID": 5, "ListServers": SERVERS})
+
+    install_server(proto, BAD_PROGID, BAD_CLSID)
+    install_server(proto, ABSENT_PROGID, ABSENT_CLSID)
+    wire.send({"cmd": "getOPCServers", "TransID": 6})
+    raw, answer, _ = wire.wait_json("getOPCServers", TransID=6)
+    # The workers registered earlier keep their places; the new ones follow.
+    assert answer["ListServers"][:2] == SERVERS
+    assert sorted(map(tuple, (s.values() for s in answer["ListServers"][2:]))) == sorted(
+        [(BAD_CLSID, BAD_PROGID), (ABSENT_CLSID, ABSENT_PROGID)])
+    assert raw == recorded({"cmd": "getOPCServers", "TransID": 6,
+                            "ListServers": answer["ListServers"]})
+
+
+def test_connects_in_sync_and_async_mode(proto):
+    wire = proto.wire
+    wire.send({"cmd": "OPCConnect", "TransID": 10, "OPCServerID": SIM, "syncMode": "sync",
+               "responseTime": 500})
+    wire.expect({"cmd": "OPCConnect", "TransID": 10, "OPCServerID": SIM})
+    wire.send({"cmd": "OPCConnect", "TransID": 11, "OPCServerID": EDGE, "syncMode": "async",
+               "responseTime": 200})
+    wire.expect({"cmd": "OPCConnect", "TransID": 11, "OPCServerID": EDGE})
+
+
+def test_lists_tags_with_names_hashes_and_access(proto):
+    wire = proto.wire
+    wire.send({"cmd": "getTags", "TransID": 20, "OPCServerID": EDGE})
+    wire.expect({"cmd": "getTags", "TransID": 20, "OPCServerID": EDGE, "ListTags": [
+        {"name": name, "hash": tag_hash(name), "readable": r, "writeable": w}
+        for name, r, w in EDGE_TAGS]})
+
+    wire.send({"cmd": "getTags", "TransID": 21, "OPCServerID": SIM})
+    _, answer, _ = wire.wait_json("getTags", TransID=21, timeout=60)
+    tags = {t["name"]: t for t in answer["ListTags"]}
+    assert len(tags) == len(answer["ListTags"]) == 2806
+    assert all(t["hash"] == tag_hash(name) for name, t in tags.items())
+    for leaf, readable, writeable in [("ReadOnly", True, False), ("WriteOnly", False, True),
+                                      ("Integer", True, True)]:
+        assert tags["Diagnostics$#%" + leaf] == {"name": "Diagnostics$#%" + leaf,
+                                                  "hash": diag(leaf), "readable": readable,
+                                                  "writeable": writeable}
+    assert tags["Heartbeat"]["hash"] == tag_hash("Heartbeat")
+    assert "Plant$#%Area3$#%Line2$#%Pump07$#%Speed" in tags
+
+
+def test_values_are_empty_first_then_read(proto):
+    wire = proto.wire
+    # leaf: (value text, quality) once read; "Missing" is in no tag table and never gets a value.
+    table = {
+        "Integer": ("42", "1"),
+        "Text": ("Gr\u00fc\u00dfe", "1"),
+        "Flag": ("True", "1"),
+        "Float": ("0.100000001490116", "1"),  # a 32-bit 0.1, widened
+        "Bad": ("1", "0"),
+        "LastKnown": ("2", "0"),
+        "LowLimited": ("4", "1"),  # good with limit bits
+        "Vector": ("<Unread Value>", "0"),  # an array has no text
+        "Missing": ("", ""),
+    }
+    names = [diag(leaf) for leaf in table]
+    raw, _ = get_values(wire, 30, SIM, names)
+    assert raw == recorded(values_message(SIM, 30, names, [""] * len(names), [""] * len(names)))
+
+    values = [v for v, _ in table.values()]
+    answer = poll_values(wire, 31, SIM, names, values)
+    assert answer == values_message(SIM, answer["TransID"], names, values,
+                                    [q for _, q in table.values()])
+
+
+def test_async_mode_pushes_each_change(proto):
+    wire = proto.wire
+    line2_temp = tag_hash("[Dev]Plant$#%Line2$#%Temp")
+    names = [UPTIME, TEMP_PV, line2_temp]
+    start = wire.mark()
+    get_values(wire, 40, EDGE, names)
+
+    uptimes = []
+    while len(uptimes) < 3:
+        raw, push, _ = wire.wait_json("getValues", TransID=0, OPCServerID=EDGE, start=start)
+        assert list(push) == ["cmd", "OPCServerID", "TransID", "tagNames", "values", "qualities"]
+        assert raw == recorded(push)
+        assert len(push["tagNames"]) == len(push["values"]) == len(push["qualities"])
+        assert set(push["tagNames"]) <= set(names)
+        assert push["qualities"] == ["1"] * len(push["tagNames"])
+        if UPTIME in push["tagNames"]:
+            uptimes.append(int(push["values"][push["tagNames"].index(UPTIME)]))
+    assert uptimes == sorted(uptimes) and len(set(uptimes)) == 3
+
+    # A write is a change like any other: it is pushed with the value read back.
+    start = wire.mark()
+    wire.send({"cmd": "setValue", "TransID": 41, "OPCServerID": EDGE, "tagName": TEMP_PV,
+               "value": 23.25})
+    wire.expect({"cmd": "setValue", "OPCServerID": EDGE, "TransID": 41, "tagName": TEMP_PV,
+                 "value": "23.25"})
+    wire.wait(lambda raw: b'"TransID":0' in raw and TEMP_PV.encode() in raw
+              and b'"23.25"' in raw, start=start)
+
+
+# (leaf, "value" as sent (absent when missing), the answer's value text, the value read back)
+WRITES = [
+    ("Integer", 7, "7", "7"),
+    ("Integer", "$1F", "$1F", "31"),
+    ("Integer", "0x20", "0x20", "32"),
+    ("Integer", None, "0", "0"),  # no "value" reads as the number 0
+    ("Limited", 12.5, "12.5", "12.5"),
+    ("Limited", "37,5", "37,5", "37.5"),  # either decimal separator
+    ("Float", 1e20, "1E20", None),
+    ("Float", 0.00001, "1E-5", None),
+    ("Text", "ON", "ON", "ON"),
+    ("Text", "Gr\u00fc\u00dfe/\"1\"", "Gr\u00fc\u00dfe/\"1\"", "Gr\u00fc\u00dfe/\"1\""),
+]
+
+# (leaf, "value", error text): the write is refused (-14) or the tag was never requested (-13).
+REFUSED_WRITES = [
+    ("Locked", 5, "Write item error"),  # the item refuses writes
+    ("ReadOnly", 9, "Write item error"),  # no write access
+    ("Limited", 150, "Write item error"),  # out of range
+    ("Integer", "abc", "Write item error"),  # not a number for an integer item
+    ("Small", 1, "Item not init"),  # never asked for with getValues
+]
+
+
+def test_set_value_writes_numbers_hex_and_text(proto):
+    wire = proto.wire
+    get_values(wire, 50, SIM, [diag(leaf) for leaf in ("Integer", "Limited", "Float", "Text",
+                                                       "Locked", "ReadOnly")])
+    for n, (leaf, value, text, read_back) in enumerate(WRITES):
+        transid = 100 + 50 * n
+        request = {"cmd": "setValue", "TransID": transid, "OPCServerID": SIM,
+                   "tagName": diag(leaf)}
+        if value is not None:
+            request["value"] = value
+        wire.send(request)
+        wire.expect({"cmd": "setValue", "OPCServerID": SIM, "TransID": transid,
+                     "tagName": diag(leaf), "value": text})
+        if read_back is not None:
+            poll_values(wire, transid + 1, SIM, [diag(leaf)], [read_back])
+
+    # A text with bytes that are no UTF-8 arrives with each bad sequence replaced by U+FFFD.
+    wire.send(b'{"cmd":"setValue","TransID":700,"OPCServerID":"' + SIM.encode() +
+              b'","tagName":"' + diag("Text").encode() + b'","value":"bad\xc3(\xff"}\r\n')
+    wire.expect({"cmd": "setValue", "OPCServerID": SIM, "TransID": 700,
+                 "tagName": diag("Text"), "value": "bad\ufffd(\ufffd"})
+
+
+def test_set_value_errors(proto):
+    wire = proto.wire
+    for n, (leaf, value, error) in enumerate(REFUSED_WRITES):
+        wire.send({"cmd": "setValue", "TransID": 800 + n, "OPCServerID": SIM,
+                   "tagName": diag(leaf), "value": value})
+        wire.expect({"cmd": "setValue", "error": error, "TransID": 800 + n,
+                     "tagName": diag(leaf)})
+    # A "value" that is neither number nor string, also for a server nobody knows.
+    for n, (server, value) in enumerate([(SIM, True), (SIM, None), (SIM, [1]), (SIM, {}),
+                                         ("{unknown}", False)]):
+        transid = 900 + n
+        wire.send({"cmd": "setValue", "TransID": transid, "OPCServerID": server,
+                   "tagName": diag("Integer"), "value": value})
+        wire.expect({"cmd": "setValue", "TransID": transid,
+                     "error": f"Error parsing write value, TransID={transid}"})
+
+
+# (request, answer) of every other error the agent gives without a server fault.
+CONNECT_ERRORS = [
+    ({"cmd": "OPCConnect", "OPCServerID": SIM, "syncMode": "sync"}, "OPC still initialize"),
+    ({"cmd": "OPCConnect", "OPCServerID": BAD_CLSID, "syncMode": "sync"}, "Wrong OPC Class ID"),
+    ({"cmd": "OPCConnect", "OPCServerID": ABSENT_CLSID, "syncMode": "sync"},
+     "Unable to connect OPC server"),
+    ({"cmd": "getTags", "OPCServerID": ABSENT_CLSID}, "OPC Server not initialize"),
+]
+
+
+@pytest.mark.parametrize("request_, error", CONNECT_ERRORS,
+                         ids=[e for _, e in CONNECT_ERRORS])
+def test_error_answers(proto, request_, error):
+    transid = 1000 + CONNECT_ERRORS.index((request_, error))
+    proto.wire.send({**request_, "TransID": transid})
+    proto.wire.expect({"cmd": request_["cmd"], "TransID": transid,
+                       "OPCServerID": request_["OPCServerID"], "error": error})
+
+
+def test_edge_cases_that_are_answered(proto):
+    wire = proto.wire
+    wire.send({"cmd": "ping", "OPCServerID": SIM})  # no TransID: 0
+    wire.expect({"cmd": "ping", "TransID": 0, "OPCServerID": SIM, "OPCState": "Running"})
+    wire.send({"cmd": "ping", "TransID": -3, "OPCServerID": SIM, "extra": [1, {"a": None}]})
+    wire.expect({"cmd": "ping", "TransID": -3, "OPCServerID": SIM, "OPCState": "Running"})
+    wire.send({"cmd": "getValues", "TransID": 1101, "OPCServerID": SIM, "tagNames": []})
+    wire.expect(values_message(SIM, 1101, [], [], []))
+    # A server never connected has no server object: communication fault.
+    wire.send({"cmd": "ping", "TransID": 1102, "OPCServerID": ABSENT_CLSID})
+    wire.expect({"cmd": "ping", "TransID": 1102, "OPCServerID": ABSENT_CLSID,
+                 "OPCState": "CommFault"})
+    # Disconnecting a server never connected succeeds.
+    wire.send({"cmd": "OPCDisconnect", "TransID": 1103, "OPCServerID": ABSENT_CLSID})
+    wire.expect({"cmd": "OPCDisconnect", "TransID": 1103, "OPCServerID": ABSENT_CLSID})
+
+
+SILENT = [
+    b"this is not json",
+    b"[1,2,3]",
+    b'{"cmd":5}',
+    b'"ping"',
+    b"",
+    b"\r",
+    b"   ",
+    compact({"TransID": 1201, "OPCServerID": SIM}),  # no cmd
+    compact({"cmd": "Ping", "TransID": 1202, "OPCServerID": SIM}),
+    compact({"cmd": "updateValues", "TransID": 1203, "OPCServerID": SIM}),
+    compact({"cmd": "serverOnline", "TransID": 1204}),
+    compact({"cmd": "ping", "TransID": "1205", "OPCServerID": SIM}),
+    compact({"cmd": "ping", "TransID": 1206, "OPCServerID": SIM.lower()}),
+    compact({"cmd": "ping", "TransID": 1207, "OPCServerID": SIM.strip("{}")}),
+    compact({"cmd": "ping", "TransID": 1208, "OPCServerID": ABSENT_CLSID[:-2] + "FF}"}),
+    compact({"cmd": "ping", "TransID": 1209}),
+    compact({"cmd": "getTags", "TransID": 1210, "OPCServerID": 5}),
+    compact({"cmd": "getValues", "TransID": 1211, "OPCServerID": SIM}),
+    compact({"cmd": "getValues", "TransID": 1212, "OPCServerID": SIM, "tagNames": ["a", 1]}),
+    compact({"cmd": "getValues", "TransID": 1213, "OPCServerID": SIM, "tagNames": "a"}),
+    compact({"cmd": "setValue", "TransID": 1214, "OPCServerID": "{unknown}", "tagName": "a",
+             "value": 1}),
+    compact({"cmd": "OPCConnect", "TransID": 1215, "OPCServerID": "", "syncMode": "sync"}),
+    compact({"cmd": "ping", "TransID": 1216, "OPCServerID": SIM})[:-1],  # cut short
+]
+
+
+def test_requests_that_get_no_answer(proto):
+    wire = proto.wire
+    start = wire.mark()
+    for line in SILENT:
+        wire.send(line + b"\r\n")
+    # Pings on both connected servers after them: every task queued before would come first.
+    wire.send({"cmd": "ping", "TransID": 1290, "OPCServerID": SIM})
+    wire.send({"cmd": "ping", "TransID": 1291, "OPCServerID": EDGE})
+    for transid, server in ((1290, SIM), (1291, EDGE)):
+        wire.expect({"cmd": "ping", "TransID": transid, "OPCServerID": server,
+                     "OPCState": "Running"})
+    answers = [raw for raw in wire.between(start, wire.mark())
+               if not is_push(raw) and b'"TransID":129' not in raw]
+    assert answers == []
+
+
+def test_disconnect_and_connect_again(proto):
+    wire = proto.wire
+    wire.send({"cmd": "OPCDisconnect", "TransID": 1300, "OPCServerID": EDGE})
+    wire.expect({"cmd": "OPCDisconnect", "TransID": 1300, "OPCServerID": EDGE})
+    start = wire.mark()
+    time.sleep(2.5)  # the uptime counter changes every second: no push may follow
+    assert [raw for raw in wire.between(start, wire.mark())
+            if EDGE.encode() in raw and b'"TransID":0,' in raw] == []
+
+    # The server object is kept: its state is still read; tags and items are gone.
+    wire.ping(1301, EDGE)
+    wire.send({"cmd": "getTags", "TransID": 1302, "OPCServerID": EDGE})
+    wire.expect({"cmd": "getTags", "TransID": 1302, "OPCServerID": EDGE,
+                 "error": "OPC Server not initialize"})
+    wire.send({"cmd": "setValue", "TransID": 1303, "OPCServerID": EDGE, "tagName": TEMP_PV,
+               "value": 1})
+    wire.expect({"cmd": "setValue", "error": "Item not init", "TransID": 1303,
+                 "tagName": TEMP_PV})
+
+    wire.send({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE, "syncMode": "async",
+               "responseTime": 200})
+    wire.expect({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE})
+    start = wire.mark()
+    get_values(wire, 1305, EDGE, [UPTIME])
+    _, push, _ = wire.wait_json("getValues", TransID=0, OPCServerID=EDGE, start=start)
+    assert push["tagNames"] == [UPTIME] and push["qualities"] == ["1"]

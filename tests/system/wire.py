@@ -1,0 +1,263 @@
+"""Helpers of the system tests: the exact bytes of the agent's messages, a recorder that keeps every
+line the agent sent, opcsim configurations with faults, and a gate in front of the peer that can
+stop accepting connections while the links it carries stay up."""
+import copy
+import hashlib
+import json
+import queue
+import socket
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+
+SIM = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
+SIM_PROGID = "Tagrelay.OpcSim.1"
+EDGE = "{AB357784-DE10-4308-97FA-F9125F50728C}"
+EDGE_PROGID = "Tagrelay.OpcSimEdge.1"
+UID = "4711000042"
+CONNECT_TIMEOUT = 30  # the first attempt waits for the reconnect timer's next 5 s wake-up
+RECONNECT_TIMEOUT = 25  # a probe or read failure, the teardown pause, then the next wake-up
+
+
+def compact(obj):
+    """The agent's generator: compact, keys in order, UTF-8 as itself, "/" escaped."""
+    text = json.dumps(obj, separators=(",", ":"), ensure_ascii=False)
+    return text.replace("/", "\\/").encode("utf-8")
+
+
+def recorded(obj):
+    """A message as the recorder holds it: the line with its CR, without the LF."""
+    return compact(obj) + b"\r"
+
+
+def tag_hash(separator_name):
+    return hashlib.md5(separator_name.encode("ascii", "replace")).hexdigest()
+
+
+def parse(raw):
+    try:
+        obj = json.loads(raw.decode("utf-8"))
+    except ValueError:
+        return None
+    return obj if isinstance(obj, dict) else None
+
+
+def is_push(raw):
+    obj = parse(raw)
+    return obj is not None and obj.get("cmd") == "getValues" and obj.get("TransID") == 0
+
+
+class Wire:
+    """Every line the agent sent on any connection, in arrival order, never discarded; waits take
+    the first matching line not taken before."""
+
+    def __init__(self, peer):
+        self.peer = peer
+        self.lines = []  # (connection number, raw line without LF)
+        self._taken = set()
+
+    def _pull(self, timeout):
+        try:
+            self.lines.append(self.peer.lines.get(timeout=max(timeout, 0.001)))
+        except queue.Empty:
+            pass
+
+    def mark(self):
+        """The index of the next line to arrive (lines already received are pulled first)."""
+        while True:
+            try:
+                self.lines.append(self.peer.lines.get_nowait())
+            except queue.Empty:
+                return len(self.lines)
+
+    def wait(self, predicate, timeout=20.0, start=0):
+        """Index of the first untaken line from start on that satisfies predicate(raw)."""
+        deadline = time.monotonic() + timeout
+        i = start
+        while True:
+            while i < len(self.lines):
+                if i not in self._taken and predicate(self.lines[i][1]):
+                    self._taken.add(i)
+                    return i
+                i += 1
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise TimeoutError("no matching line from the agent")
+            self._pull(remaining)
+
+    def wait_json(self, cmd, timeout=20.0, start=0, **fields):
+        """(raw line, parsed object, connection number) of the next line with cmd and fields."""
+        def matches(raw):
+            obj = parse(raw)
+            return (obj is not None and obj.get("cmd") == cmd
+                    and all(obj.get(k) == v for k, v in fields.items()))
+        i = self.wait(matches, timeout, start)
+        number, raw = self.lines[i]
+        return raw, parse(raw), number
+
+    def expect(self, expected, timeout=20.0, start=0):
+        """Waits for the answer with the cmd and TransID of `expected`; checks its exact bytes."""
+        fields = {"TransID": expected["TransID"]}
+        if "OPCServerID" in expected:
+            fields["OPCServerID"] = expected["OPCServerID"]
+        raw, _, number = self.wait_json(expected["cmd"], timeout, start, **fields)
+        assert raw == recorded(expected)
+        return number
+
+    def send(self, request):
+        self.peer.send(request)
+
+    def ping(self, transid, server=SIM, state="Running", timeout=20.0):
+        """A ping round trip; returns the connection number it was answered on."""
+        self.send({"cmd": "ping", "TransID": transid, "OPCServerID": server})
+        return self.expect({"cmd": "ping", "TransID": transid, "OPCServerID": server,
+                            "OPCState": state}, timeout)
+
+    def between(self, start, end):
+        return [raw for _, raw in self.lines[start:end]]
+
+    def assert_only_pushes(self, start, end):
+        """Nothing but value pushes arrived between the two indexes."""
+        others = [raw for raw in self.between(start, end) if not is_push(raw)]
+        assert others == []
+
+
+def wait_online(wire, timeout=CONNECT_TIMEOUT, start=0):
+    """Waits for "serverOnline"; returns (raw line, connection number)."""
+    raw, _, number = wire.wait_json("serverOnline", timeout, start)
+    return raw, number
+
+
+# ---- opcsim configurations ----------------------------------------------------------------------
+
+SMALL_SIM_TREE = [
+    {"leaf": "Integer", "type": "I4", "value": 42},
+    {"branch": "Plant", "children": [
+        {"leaf": "Counter", "type": "I4", "change": "counter", "period": 200},
+    ]},
+]
+
+
+def fault_config(path, sim_faults, edge_faults, small_sim=True):
+    """Writes opcsim's default configuration with these fault switches per server (the big
+    simulated plant replaced by a small tree unless small_sim is false); returns path."""
+    config = json.loads((ROOT / "tools" / "opcsim" / "opcsim.json").read_text(encoding="utf-8"))
+    servers = {s["clsid"]: s for s in config["servers"]}
+    servers[SIM]["faults"] = copy.deepcopy(sim_faults)
+    servers[EDGE]["faults"] = copy.deepcopy(edge_faults)
+    if small_sim:
+        servers[SIM]["tree"] = SMALL_SIM_TREE
+    path.write_text(json.dumps(config), encoding="utf-8")
+    return path
+
+
+# ---- a gate in front of the peer -----------------------------------------------------------------
+
+class Gate:
+    """A TCP front on a port of its own that forwards both ways to the peer. It can stop accepting
+    (the listening socket is closed, so connection attempts are refused) while the links it
+    already carries stay up, drop those links, and counts the links the agent closed itself."""
+
+    def __init__(self, target_port):
+        self.target = target_port
+        self.port = 0
+        self.closed_by_agent = 0
+        self.accepted = 0
+        self._lock = threading.Lock()
+        self._links = []
+        self._listener = None
+        self._accepting = None
+        self._threads = []
+        self.open()
+
+    def open(self):
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", self.port))
+        listener.listen(8)
+        listener.settimeout(0.1)
+        self.port = listener.getsockname()[1]
+        self._listener = listener
+        self._accepting = threading.Event()
+        self._accepting.set()
+        self._acceptor = self._spawn(self._accept_loop, listener, self._accepting)
+
+    def refuse(self):
+        """Stops accepting: once this returns, connection attempts are refused."""
+        if self._listener is None:
+            return
+        self._accepting.clear()
+        self._acceptor.join(timeout=5)
+        self._listener.close()
+        self._listener = None
+
+    def drop_links(self):
+        with self._lock:
+            links, self._links = self._links, []
+        for link in links:
+            self._close(link, by_agent=False)
+
+    def stop(self):
+        self.refuse()
+        self.drop_links()
+        for t in self._threads:
+            t.join(timeout=5)
+
+    def _spawn(self, target, *args):
+        t = threading.Thread(target=target, args=args, daemon=True)
+        t.start()
+        self._threads.append(t)
+        return t
+
+    def _accept_loop(self, listener, accepting):
+        while accepting.is_set():
+            try:
+                agent, _ = listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not accepting.is_set():
+                agent.close()
+                return
+            try:
+                peer = socket.create_connection(("127.0.0.1", self.target))
+            except OSError:
+                agent.close()
+                continue
+            agent.settimeout(None)
+            link = {"agent": agent, "peer": peer, "closed": False}
+            with self._lock:
+                self.accepted += 1
+                self._links.append(link)
+            self._spawn(self._pump, link, "agent", "peer")
+            self._spawn(self._pump, link, "peer", "agent")
+
+    def _pump(self, link, source, sink):
+        try:
+            while True:
+                data = link[source].recv(65536)
+                if not data:
+                    break
+                link[sink].sendall(data)
+        except OSError:
+            pass
+        self._close(link, by_agent=source == "agent")
+
+    def _close(self, link, by_agent):
+        with self._lock:
+            if link["closed"]:
+                return
+            link["closed"] = True
+            if by_agent:
+                self.closed_by_agent += 1
+            if link in self._links:
+                self._links.remove(link)
+        for side in ("agent", "peer"):
+            try:
+                link[side].shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            link[side].close()
