@@ -37,6 +37,8 @@ def proto(wine, tmp_path_factory):
     peer = ScadaPeer().start()
     agent = Agent(wine, tmp_path_factory.mktemp("protocol"))
     agent.configure(port=peer.port)
+    for progid in (BAD_PROGID, ABSENT_PROGID):  # left behind by an interrupted run
+        wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
     agent.start()
     installed = []
     try:
