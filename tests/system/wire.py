@@ -158,13 +158,14 @@ def fault_config(path, sim_faults, edge_faults, small_sim=True):
 class Gate:
     """A TCP front on a port of its own that forwards both ways to the peer. It can stop accepting
     (the listening socket is closed, so connection attempts are refused) while the links it
-    already carries stay up, drop those links, and counts the links the agent closed itself."""
+    already carries stay up, and drop those links. It counts the links accepted and records each
+    link's end: whether the agent closed it, and how many bytes the agent had sent on it."""
 
     def __init__(self, target_port):
         self.target = target_port
         self.port = 0
-        self.closed_by_agent = 0
         self.accepted = 0
+        self.ended = []  # (closed by the agent, bytes the agent sent) per link, in order
         self._lock = threading.Lock()
         self._links = []
         self._listener = None
@@ -173,6 +174,9 @@ class Gate:
         self.open()
 
     def open(self):
+        """Accepts connections (again) on the same port."""
+        if self._listener is not None:
+            return
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         listener.bind(("127.0.0.1", self.port))
@@ -228,7 +232,7 @@ class Gate:
                 agent.close()
                 continue
             agent.settimeout(None)
-            link = {"agent": agent, "peer": peer, "closed": False}
+            link = {"agent": agent, "peer": peer, "closed": False, "sent": 0}
             with self._lock:
                 self.accepted += 1
                 self._links.append(link)
@@ -241,6 +245,8 @@ class Gate:
                 data = link[source].recv(65536)
                 if not data:
                     break
+                if source == "agent":
+                    link["sent"] += len(data)
                 link[sink].sendall(data)
         except OSError:
             pass
@@ -251,8 +257,7 @@ class Gate:
             if link["closed"]:
                 return
             link["closed"] = True
-            if by_agent:
-                self.closed_by_agent += 1
+            self.ended.append((by_agent, link["sent"]))
             if link in self._links:
                 self._links.remove(link)
         for side in ("agent", "peer"):

@@ -1,0 +1,155 @@
+"""The SCADA link under faults and hostile input, against one agent behind a gate that can stop
+accepting connections: lines the agent must survive on the same link, lines too long for it (the
+link is dropped and built again), and a peer that closes mid-line, goes silent or refuses
+connections for a while. After each, a ping round trip shows the agent answering normally."""
+import threading
+import time
+from types import SimpleNamespace
+
+import pytest
+
+from conftest import Agent
+from scada_peer import ScadaPeer
+from wire import (RECONNECT_TIMEOUT, SIM, Gate, Wire, compact, recorded, wait_online)
+
+MAX_LINE = 16384  # bytes before the line feed, carriage return included
+
+
+@pytest.fixture(scope="module")
+def link(wine, tmp_path_factory):
+    peer = ScadaPeer().start()
+    gate = Gate(peer.port)
+    agent = Agent(wine, tmp_path_factory.mktemp("link"))
+    agent.configure(port=gate.port)
+    agent.start()
+    try:
+        wire = Wire(peer)
+        _, number = wait_online(wire)
+        # A connected server keeps its connection across every loss of the link.
+        wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
+                   "responseTime": 500})
+        wire.expect({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM})
+        yield SimpleNamespace(wire=wire, gate=gate, connection=number)
+    finally:
+        agent.kill()
+        gate.stop()
+        peer.stop()
+
+
+def ping_line(transid, pad_to=0):
+    """A ping request line (CR LF included), padded with blanks to pad_to bytes before its LF."""
+    text = compact({"cmd": "ping", "TransID": transid, "OPCServerID": SIM})
+    return text + b" " * max(0, pad_to - len(text) - 1) + b"\r\n"
+
+
+def nested(depth):
+    return b"[" * depth + b"]" * depth
+
+
+def ping_with(transid, key_and_value):
+    """A ping request with one more key, its value given as raw JSON bytes."""
+    return (b'{"cmd":"ping","TransID":' + str(transid).encode() + b',"OPCServerID":"' +
+            SIM.encode() + b'",' + key_and_value + b"}\r\n")
+
+
+# (line, answered): each is sent on a live link; none may break it.
+HOSTILE = [
+    (nested(8000) + b"\r\n", False),  # far beyond the nesting limit, within the line limit
+    (ping_with(101, b'"deep":' + nested(511)), True),  # 512 levels with the object: parsed
+    (ping_with(102, b'"deep":' + nested(512)), False),  # 513 levels: unreadable
+    (ping_with(103, b'"x":"\xff\xfe\xc3(\xed\xa0\x80"'), True),  # no UTF-8, in a key not read
+    (b'{"cmd":"ping","TransID":104,"OPCServerID":"' + SIM.encode() + b'\xff"}\r\n', False),
+    (b'{"cmd":"ping","TransID":105,"OPCServerID":"\\ud800"}\r\n', False),  # a lone surrogate
+    (b"\x00\x01\x02\x1b[2J\r\n", False),
+    (ping_line(106, pad_to=MAX_LINE), True),  # exactly the longest line accepted
+]
+
+
+def test_hostile_lines_leave_the_link_up(link):
+    wire = link.wire
+    start = wire.mark()
+    for line, _ in HOSTILE:
+        wire.send(line)
+    number = wire.ping(199)
+    assert number == link.connection
+    assert wire.between(start, wire.mark()) == [
+        recorded({"cmd": "ping", "TransID": t, "OPCServerID": SIM, "OPCState": "Running"})
+        for t in (101, 103, 106, 199)]
+
+
+def send_quietly(wire, data):
+    """Sends in the background; the agent may drop the link while the bytes still flow."""
+    def run():
+        try:
+            wire.send(data)
+        except OSError:
+            pass
+    sender = threading.Thread(target=run, daemon=True)
+    sender.start()
+    return sender
+
+
+@pytest.mark.parametrize("data", [
+    ping_line(301, pad_to=MAX_LINE + 1),  # one byte too many before the line feed
+    b"x" * (20 * 1024 * 1024),  # 20 MB without a line feed
+], ids=["longest-plus-one", "20MB-without-LF"])
+def test_over_long_lines_drop_the_link_and_it_comes_back(link, data):
+    wire = link.wire
+    start = wire.mark()
+    sender = send_quietly(wire, data)
+    _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
+    assert number > link.connection
+    link.connection = number
+    sender.join(timeout=30)
+    assert not sender.is_alive()
+    assert wire.ping(302) == number
+    assert [raw for raw in wire.between(start, wire.mark()) if b'"TransID":301' in raw] == []
+
+
+def wait_until(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"never happened: {what}")
+        time.sleep(0.1)
+
+
+def closes_mid_line(link):
+    link.wire.send(ping_line(401)[:-2])
+    time.sleep(0.3)
+    link.gate.drop_links()
+
+
+def goes_silent(link):
+    """The peer stops accepting but keeps the link: only the probe can notice."""
+    gate = link.gate
+    probes = gate.accepted
+    wait_until(lambda: gate.accepted > probes, 15, "a probe connection")
+    ended = len(gate.ended)
+    gate.refuse()
+    wait_until(lambda: any(by_agent and sent for by_agent, sent in gate.ended[ended:]), 20,
+               "the agent closing its link after a failed probe")
+
+
+def refuses_for_a_while(link):
+    link.gate.refuse()
+    link.gate.drop_links()
+    accepted = link.gate.accepted
+    time.sleep(7)  # longer than the reconnect timer's 5 s: at least one attempt is refused
+    assert link.gate.accepted == accepted
+
+
+@pytest.mark.parametrize("fault", [closes_mid_line, goes_silent, refuses_for_a_while],
+                         ids=lambda f: f.__name__)
+def test_peer_faults_are_survived(link, fault):
+    wire = link.wire
+    start = wire.mark()
+    fault(link)
+    assert [raw for raw in wire.between(start, wire.mark()) if b"serverOnline" in raw] == []
+    link.gate.open()
+    _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
+    assert number > link.connection
+    link.connection = number
+    assert wire.ping(402) == number
+    # A request cut short by the close is never routed.
+    assert [raw for raw in wire.between(start, wire.mark()) if b'"TransID":401' in raw] == []
