@@ -356,3 +356,35 @@ def test_disconnect_and_connect_again(proto):
     get_values(wire, 1305, EDGE, [UPTIME])
     _, push, _ = wire.wait_json("getValues", TransID=0, OPCServerID=EDGE, start=start)
     assert push["tagNames"] == [UPTIME] and push["qualities"] == ["1"]
+
+
+@pytest.fixture
+def comma_locale(wine):
+    """The user's regional settings with a comma as decimal separator, for the test's agent."""
+    key = r"HKCU\Control Panel\International"
+    assert wine.run("reg", "add", key, "/v", "sDecimal", "/d", ",", "/f").returncode == 0
+    yield
+    wine.run("reg", "add", key, "/v", "sDecimal", "/d", ".", "/f")
+
+
+def test_decimal_comma_of_the_regional_settings(comma_locale, agent, peer):
+    agent.configure(port=peer.port)
+    agent.start()
+    wire = Wire(peer)
+    wait_online(wire)
+    wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
+               "responseTime": 200})
+    wire.expect({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM})
+    limited = diag("Limited")
+    get_values(wire, 2, SIM, [limited])
+    # A number is written with the user's separator; either separator is read. The value read
+    # back is the platform's text of the double.
+    for n, (value, text, read_back) in enumerate([(12.5, "12,5", "12,5"),
+                                                  ("37.25", "37.25", "37,25"),
+                                                  (1e-7, "1E-7", "1E-07")]):
+        transid = 10 + 50 * n
+        wire.send({"cmd": "setValue", "TransID": transid, "OPCServerID": SIM,
+                   "tagName": limited, "value": value})
+        wire.expect({"cmd": "setValue", "OPCServerID": SIM, "TransID": transid,
+                     "tagName": limited, "value": text})
+        poll_values(wire, transid + 1, SIM, [limited], [read_back])
