@@ -12,6 +12,7 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
 from scada_peer import ScadaPeer  # noqa: E402
+from wire import stop_peer  # noqa: E402
 
 
 def pytest_addoption(parser):
@@ -65,12 +66,13 @@ def wine(request):
 
 
 class Agent:
-    """tagrelay.exe in a folder of its own, with the configuration file the test writes."""
+    """tagrelay.exe in a folder of its own, with the configuration file the test writes. Agents
+    that run at the same time get image names of their own, so closing one leaves the others."""
 
-    def __init__(self, wine, folder):
+    def __init__(self, wine, folder, name="tagrelay.exe"):
         self.wine = wine
         self.folder = folder
-        self.exe = folder / "tagrelay.exe"
+        self.exe = folder / name
         self.process = None
         build = wine.build
         shutil.copy(build / "src" / "shell" / "tagrelay.exe", self.exe)
@@ -96,7 +98,7 @@ class Agent:
     def close(self, timeout=30):
         """Asks the window to close (WM_CLOSE) and returns the seconds it took to exit."""
         started = time.monotonic()
-        self.wine.run("taskkill", "/IM", "tagrelay.exe")
+        self.wine.run("taskkill", "/IM", self.exe.name)
         try:
             self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -106,7 +108,7 @@ class Agent:
 
     def kill(self):
         if self.process and self.process.poll() is None:
-            self.wine.run("taskkill", "/F", "/IM", "tagrelay.exe")
+            self.wine.run("taskkill", "/F", "/IM", self.exe.name)
             try:
                 self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
@@ -117,7 +119,7 @@ class Agent:
 def peer():
     p = ScadaPeer().start()
     yield p
-    p.stop()
+    stop_peer(p)
 
 
 @pytest.fixture

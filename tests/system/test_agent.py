@@ -3,8 +3,6 @@ import json
 import subprocess
 import time
 
-import pytest
-
 SIM = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
 SIM_PROGID = "Tagrelay.OpcSim.1"
 CONNECT_TIMEOUT = 30  # the first attempt waits for the reconnect timer's next 5 s wake-up
@@ -129,6 +127,7 @@ def test_reconnects_after_the_server_drops_the_link(agent, peer):
 
 def test_tls_link(agent, tmp_path):
     from scada_peer import ScadaPeer
+    from wire import stop_peer
 
     cert, key = tmp_path / "peer.crt", tmp_path / "peer.key"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
@@ -142,4 +141,4 @@ def test_tls_link(agent, tmp_path):
                                     "OPCState": "CommFault"})
         assert agent.close() < 15
     finally:
-        peer.stop()
+        stop_peer(peer)

@@ -10,7 +10,7 @@ import pytest
 
 from conftest import Agent
 from scada_peer import ScadaPeer
-from wire import (RECONNECT_TIMEOUT, SIM, Gate, Wire, compact, recorded, wait_online)
+from wire import RECONNECT_TIMEOUT, SIM, Gate, Wire, compact, recorded, stop_peer, wait_online
 
 MAX_LINE = 16384  # bytes before the line feed, carriage return included
 
@@ -29,11 +29,11 @@ def link(wine, tmp_path_factory):
         wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
                    "responseTime": 500})
         wire.expect({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM})
-        yield SimpleNamespace(wire=wire, gate=gate, connection=number)
+        yield SimpleNamespace(agent=agent, wire=wire, gate=gate, connection=number)
     finally:
         agent.kill()
         gate.stop()
-        peer.stop()
+        stop_peer(peer)
 
 
 def ping_line(transid, pad_to=0):
@@ -153,3 +153,10 @@ def test_peer_faults_are_survived(link, fault):
     assert wire.ping(402) == number
     # A request cut short by the close is never routed.
     assert [raw for raw in wire.between(start, wire.mark()) if b'"TransID":401' in raw] == []
+
+
+def test_closes_promptly_while_connections_are_refused(link):
+    link.gate.refuse()
+    link.gate.drop_links()
+    time.sleep(6)  # a connection attempt was refused; the next one is armed
+    assert link.agent.close() < 15

@@ -9,7 +9,8 @@ import pytest
 
 from conftest import Agent, windows_path
 from scada_peer import ScadaPeer
-from wire import EDGE, SIM, Wire, compact, fault_config, recorded, tag_hash, wait_online
+from wire import (EDGE, SIM, Wire, compact, fault_config, recorded, stop_peer, tag_hash,
+                  wait_online)
 
 
 def status_window(calls, state=None):
@@ -41,7 +42,7 @@ class FaultAgent:
         sim_faults, edge_faults, sim_mode, edge_mode = PROFILES[name]
         config = fault_config(folder / "opcsim.json", sim_faults, edge_faults)
         self.peer = ScadaPeer().start()
-        self.agent = Agent(wine, folder)
+        self.agent = Agent(wine, folder, f"tagrelay-{name}.exe")
         self.agent.configure(port=self.peer.port)
         self.agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
         self.wire = Wire(self.peer)
@@ -72,7 +73,7 @@ class FaultAgent:
 
     def close(self):
         self.agent.kill()
-        self.peer.stop()
+        stop_peer(self.peer)
 
 
 @pytest.fixture(scope="module")
@@ -204,3 +205,11 @@ def test_flood_beyond_the_queue_limit(fault_agents):
             assert raw == recorded({"cmd": "updateValues", "TransID": 0,
                                     "error": "Task buffer overload, TransID=0"})
     fa.wire.ping(2000, EDGE)
+
+
+def test_closes_promptly_with_a_full_queue(fault_agents):
+    fa = fault_agents("slow")
+    fa.wire.send(b"".join(compact({"cmd": "ping", "TransID": t, "OPCServerID": EDGE}) + b"\r\n"
+                          for t in range(3000, 3150)))
+    fa.wire.wait_json("ping", TransID=3000)
+    assert fa.agent.close() < 15

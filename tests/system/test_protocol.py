@@ -12,7 +12,7 @@ import pytest
 from conftest import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, recorded,
-                  tag_hash, wait_online)
+                  stop_peer, tag_hash, wait_online)
 
 # OPC servers installed while the agent runs: one whose class identifier cannot be read, one whose
 # class is not registered. Their key names sort before opcsim's, so the registry lists them first.
@@ -35,7 +35,7 @@ UPTIME, TEMP_PV = tag_hash("[Dev]Uptime"), tag_hash("[Dev]Plant$#%Temp.PV")
 @pytest.fixture(scope="module")
 def proto(wine, tmp_path_factory):
     peer = ScadaPeer().start()
-    agent = Agent(wine, tmp_path_factory.mktemp("protocol"))
+    agent = Agent(wine, tmp_path_factory.mktemp("protocol"), "tagrelay-protocol.exe")
     agent.configure(port=peer.port)
     for progid in (BAD_PROGID, ABSENT_PROGID):  # left behind by an interrupted run
         wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
@@ -47,7 +47,7 @@ def proto(wine, tmp_path_factory):
         yield SimpleNamespace(wine=wine, wire=wire, online=online, installed=installed)
     finally:
         agent.kill()
-        peer.stop()
+        stop_peer(peer)
         for progid in installed:
             wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
 

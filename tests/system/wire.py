@@ -58,9 +58,15 @@ class Wire:
         self.lines = []  # (connection number, raw line without LF)
         self._taken = set()
 
+    def _keep(self, entry):
+        # Every line is one whole JSON object ended by CR LF: lines written by several threads
+        # never interleave.
+        assert entry[1].endswith(b"\r") and parse(entry[1]) is not None, entry
+        self.lines.append(entry)
+
     def _pull(self, timeout):
         try:
-            self.lines.append(self.peer.lines.get(timeout=max(timeout, 0.001)))
+            self._keep(self.peer.lines.get(timeout=max(timeout, 0.001)))
         except queue.Empty:
             pass
 
@@ -68,7 +74,7 @@ class Wire:
         """The index of the next line to arrive (lines already received are pulled first)."""
         while True:
             try:
-                self.lines.append(self.peer.lines.get_nowait())
+                self._keep(self.peer.lines.get_nowait())
             except queue.Empty:
                 return len(self.lines)
 
@@ -122,6 +128,21 @@ class Wire:
         """Nothing but value pushes arrived between the two indexes."""
         others = [raw for raw in self.between(start, end) if not is_push(raw)]
         assert others == []
+
+
+def stop_peer(peer):
+    """Stops the peer without waiting for its accept loop: closing a listening socket does not
+    wake an accept() blocked on it in another thread (Linux), so a connection does."""
+    def wake():
+        time.sleep(0.05)
+        try:
+            socket.create_connection((peer.host, peer.port), timeout=1).close()
+        except OSError:
+            pass
+    waker = threading.Thread(target=wake, daemon=True)
+    waker.start()
+    peer.stop()
+    waker.join()
 
 
 def wait_online(wire, timeout=CONNECT_TIMEOUT, start=0):
