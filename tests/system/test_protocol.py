@@ -277,6 +277,15 @@ def test_edge_cases_that_are_answered(proto):
     wire.expect({"cmd": "ping", "TransID": -3, "OPCServerID": SIM, "OPCState": "Running"})
     wire.send({"cmd": "getValues", "TransID": 1101, "OPCServerID": SIM, "tagNames": []})
     wire.expect(values_message(SIM, 1101, [], [], []))
+    wire.send({"cmd": "ping", "TransID": 2147483647, "OPCServerID": SIM})
+    wire.expect({"cmd": "ping", "TransID": 2147483647, "OPCServerID": SIM, "OPCState": "Running"})
+    wire.send({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM})
+    wire.expect({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM,
+                 "OPCState": "Running"})
+    # Names in no tag table travel back as sent: UTF-8, a pair of surrogates, escapes.
+    odd = ["Gr\u00fc\u00dfe/\"x\"\\", "\u65e5\u672c", "\U0001F600", "tab\tend"]
+    wire.send({"cmd": "getValues", "TransID": 1104, "OPCServerID": SIM, "tagNames": odd})
+    wire.expect(values_message(SIM, 1104, odd, [""] * 4, [""] * 4))
     # A server never connected has no server object: communication fault.
     wire.send({"cmd": "ping", "TransID": 1102, "OPCServerID": ABSENT_CLSID})
     wire.expect({"cmd": "ping", "TransID": 1102, "OPCServerID": ABSENT_CLSID,
@@ -349,7 +358,8 @@ def test_disconnect_and_connect_again(proto):
     wire.expect({"cmd": "setValue", "error": "Item not init", "TransID": 1303,
                  "tagName": TEMP_PV})
 
-    wire.send({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE, "syncMode": "async",
+    # Any mode text but "sync" (letter case counts) connects asynchronously: values are pushed.
+    wire.send({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE, "syncMode": "Sync",
                "responseTime": 200})
     wire.expect({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE})
     start = wire.mark()
