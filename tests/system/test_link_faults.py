@@ -2,6 +2,7 @@
 accepting connections: lines the agent must survive on the same link, lines too long for it (the
 link is dropped and built again), and a peer that closes mid-line, goes silent or refuses
 connections for a while. After each, a ping round trip shows the agent answering normally."""
+import subprocess
 import threading
 import time
 from types import SimpleNamespace
@@ -170,3 +171,27 @@ def test_closes_promptly_while_connections_are_refused(link):
     link.gate.drop_links()
     time.sleep(6)  # a connection attempt was refused; the next one is armed
     assert link.agent.close() < 15
+
+
+def test_line_limits_over_tls(agent, tmp_path):
+    cert, key = tmp_path / "peer.crt", tmp_path / "peer.key"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-keyout", str(key), "-out", str(cert)],
+                   check=True, capture_output=True)
+    peer = ScadaPeer(tls_files=(str(cert), str(key))).start()
+    try:
+        agent.configure(port=peer.port, tls=1)
+        agent.start()
+        wire = Wire(peer)
+        _, first = wait_online(wire)
+        wire.send(ping_line(501, pad_to=MAX_LINE))  # the longest line accepted
+        assert wire.expect({"cmd": "ping", "TransID": 501, "OPCServerID": SIM,
+                            "OPCState": "CommFault"}) == first
+        start = wire.mark()
+        sender = send_quietly(wire, b"y" * (20 * 1024 * 1024))
+        _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
+        assert number > first
+        sender.join(timeout=30)
+        assert wire.ping(502, state="CommFault") == number
+    finally:
+        stop_peer(peer)
