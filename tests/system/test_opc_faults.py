@@ -48,17 +48,22 @@ class FaultAgent:
         self.wire = Wire(self.peer)
         self._recovery = None
         wait_online(self.wire)
-        self.before = self._pings(1)
-        for transid, server, mode in ((3, SIM, sim_mode), (4, EDGE, edge_mode)):
-            self.wire.send({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server,
-                            "syncMode": mode, "responseTime": 200})
-            self.wire.expect({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server})
-        self.after = self._pings(5)
-
-    def _pings(self, transid):
-        """Pings both servers at once; returns their raw answers by server."""
         for n, server in enumerate((SIM, EDGE)):
-            self.wire.send({"cmd": "ping", "TransID": transid + n, "OPCServerID": server})
+            self.wire.send({"cmd": "ping", "TransID": 1 + n, "OPCServerID": server})
+        # Each ping right behind its connect in the queue: the server's first status call.
+        for transid, server, mode in ((3, SIM, sim_mode), (4, EDGE, edge_mode)):
+            self.wire.send(compact({"cmd": "OPCConnect", "TransID": transid,
+                                    "OPCServerID": server, "syncMode": mode,
+                                    "responseTime": 200}) + b"\r\n" +
+                           compact({"cmd": "ping", "TransID": transid + 2,
+                                    "OPCServerID": server}) + b"\r\n")
+        self.before = self._answers(1)
+        for transid, server in ((3, SIM), (4, EDGE)):
+            self.wire.expect({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server})
+        self.after = self._answers(5)
+
+    def _answers(self, transid):
+        """The raw answers to the pings transid (SIM) and transid + 1 (EDGE), by server."""
         return {server: self.wire.wait_json("ping", TransID=transid + n)[0]
                 for n, server in enumerate((SIM, EDGE))}
 
