@@ -18,6 +18,10 @@ from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_pus
 # class is not registered. Their key names sort before opcsim's, so the registry lists them first.
 BAD_CLSID, BAD_PROGID = "{}", "Aaa.Tagrelay.BadClassId"
 ABSENT_CLSID, ABSENT_PROGID = "{0BADC0DE-0000-4000-8000-00000000A001}", "Aaa.Tagrelay.Absent"
+CASES_CLSID, CASES_PROGID = "{0BADC0DE-0000-4000-8000-00000000A002}", "Aaa.Tagrelay.Cases"
+# Keys that are no OPC server: a numeric class identifier, an empty one.
+NUMERIC_PROGID, EMPTY_PROGID = "Aaa.Tagrelay.Numeric", "Aaa.Tagrelay.Empty"
+FAKE_PROGIDS = (BAD_PROGID, ABSENT_PROGID, CASES_PROGID, NUMERIC_PROGID, EMPTY_PROGID)
 SERVERS = [{"id": SIM, "name": SIM_PROGID}, {"id": EDGE, "name": EDGE_PROGID}]
 
 
@@ -37,7 +41,7 @@ def proto(wine, tmp_path_factory):
     peer = ScadaPeer().start()
     agent = Agent(wine, tmp_path_factory.mktemp("protocol"), "tagrelay-protocol.exe")
     agent.configure(port=peer.port)
-    for progid in (BAD_PROGID, ABSENT_PROGID):  # left behind by an interrupted run
+    for progid in FAKE_PROGIDS:  # left behind by an interrupted run
         wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
     agent.start()
     installed = []
@@ -52,11 +56,12 @@ def proto(wine, tmp_path_factory):
             wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
 
 
-def install_server(proto, progid, clsid):
+def install_server(proto, progid, clsid, clsid_type="REG_SZ", clsid_key="CLSID", opc_key="OPC"):
     proto.installed.append(progid)
     key = rf"HKLM\Software\Classes\{progid}"
-    assert proto.wine.run("reg", "add", key + r"\CLSID", "/ve", "/d", clsid, "/f").returncode == 0
-    assert proto.wine.run("reg", "add", key + r"\OPC", "/f").returncode == 0
+    assert proto.wine.run("reg", "add", key + "\\" + clsid_key, "/ve", "/t", clsid_type, "/d",
+                          clsid, "/f").returncode == 0
+    assert proto.wine.run("reg", "add", key + "\\" + opc_key, "/f").returncode == 0
 
 
 def get_values(wire, transid, server, names):
@@ -92,12 +97,15 @@ def test_server_list_appends_servers_installed_later(proto):
 
     install_server(proto, BAD_PROGID, BAD_CLSID)
     install_server(proto, ABSENT_PROGID, ABSENT_CLSID)
+    install_server(proto, CASES_PROGID, CASES_CLSID, clsid_key="Clsid", opc_key="opc")
+    install_server(proto, NUMERIC_PROGID, "5", clsid_type="REG_DWORD")  # skipped, walk goes on
+    install_server(proto, EMPTY_PROGID, "")
     wire.send({"cmd": "getOPCServers", "TransID": 6})
     raw, answer, _ = wire.wait_json("getOPCServers", TransID=6)
     # The workers registered earlier keep their places; the new ones follow.
     assert answer["ListServers"][:2] == SERVERS
     assert sorted(map(tuple, (s.values() for s in answer["ListServers"][2:]))) == sorted(
-        [(BAD_CLSID, BAD_PROGID), (ABSENT_CLSID, ABSENT_PROGID)])
+        [(BAD_CLSID, BAD_PROGID), (ABSENT_CLSID, ABSENT_PROGID), (CASES_CLSID, CASES_PROGID)])
     assert raw == recorded({"cmd": "getOPCServers", "TransID": 6,
                             "ListServers": answer["ListServers"]})
 
