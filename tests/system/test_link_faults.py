@@ -166,10 +166,30 @@ def test_peer_faults_are_survived(link, fault):
     assert [raw for raw in wire.between(start, wire.mark()) if b'"TransID":401' in raw] == []
 
 
-def test_closes_promptly_while_connections_are_refused(link):
-    link.gate.refuse()
-    link.gate.drop_links()
-    time.sleep(6)  # a connection attempt was refused; the next one is armed
+def request_big_answers(wire, first, count):
+    """Asks for the simulated plant's tags (a line of about 330 kB) count times."""
+    wire.send(b"".join(compact({"cmd": "getTags", "TransID": t, "OPCServerID": SIM}) + b"\r\n"
+                       for t in range(first, first + count)))
+
+
+def test_peer_that_stops_reading_holds_up_nothing_for_good(link):
+    wire, gate = link.wire, link.gate
+    gate.stop_reading()
+    request_big_answers(wire, 600, 24)  # more than any socket buffers: the agent's writes block
+    time.sleep(3)
+    start = wire.mark()
+    gate.resume_reading()
+    for transid in range(600, 624):
+        _, answer, _ = wire.wait_json("getTags", TransID=transid, timeout=60)
+        assert len(answer["ListTags"]) == 2806
+    assert wire.ping(699) == link.connection
+    assert [raw for raw in wire.between(start, wire.mark()) if b"serverOnline" in raw] == []
+
+
+def test_closes_promptly_while_its_writes_block(link):
+    link.gate.stop_reading()
+    request_big_answers(link.wire, 700, 24)
+    time.sleep(3)
     assert link.agent.close() < 15
 
 

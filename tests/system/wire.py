@@ -187,6 +187,8 @@ class Gate:
         self.port = 0
         self.accepted = 0
         self.ended = []  # (closed by the agent, bytes the agent sent) per link, in order
+        self._reading = threading.Event()  # cleared: nothing more is read from the agent
+        self._reading.set()
         self._lock = threading.Lock()
         self._links = []
         self._listener = None
@@ -200,6 +202,9 @@ class Gate:
             return
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        # A small receive buffer (inherited by the links), so a gate that stops reading soon
+        # blocks the agent's writes.
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
         listener.bind(("127.0.0.1", self.port))
         listener.listen(8)
         listener.settimeout(0.1)
@@ -218,6 +223,14 @@ class Gate:
         self._listener.close()
         self._listener = None
 
+    def stop_reading(self):
+        """Reads nothing more from the agent, as a peer that hangs: its writes fill the buffers
+        and then block."""
+        self._reading.clear()
+
+    def resume_reading(self):
+        self._reading.set()
+
     def drop_links(self):
         with self._lock:
             links, self._links = self._links, []
@@ -225,6 +238,7 @@ class Gate:
             self._close(link, by_agent=False)
 
     def stop(self):
+        self.resume_reading()
         self.refuse()
         self.drop_links()
         for t in self._threads:
@@ -263,6 +277,10 @@ class Gate:
     def _pump(self, link, source, sink):
         try:
             while True:
+                if source == "agent":
+                    while not self._reading.wait(0.1):
+                        if link["closed"]:
+                            return
                 data = link[source].recv(65536)
                 if not data:
                     break
