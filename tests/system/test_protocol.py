@@ -290,6 +290,9 @@ def test_edge_cases_that_are_answered(proto):
     wire.send({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM})
     wire.expect({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM,
                  "OPCState": "Running"})
+    # Whatever follows the object on its line is not looked at.
+    wire.send(compact({"cmd": "ping", "TransID": 1107, "OPCServerID": SIM}) + b' trailing {"x\r\n')
+    wire.expect({"cmd": "ping", "TransID": 1107, "OPCServerID": SIM, "OPCState": "Running"})
     # Names in no tag table travel back as sent: UTF-8, a pair of surrogates, escapes.
     odd = ["Gr\u00fc\u00dfe/\"x\"\\", "\u65e5\u672c", "\U0001F600", "tab\tend"]
     wire.send({"cmd": "getValues", "TransID": 1104, "OPCServerID": SIM, "tagNames": odd})
@@ -301,6 +304,20 @@ def test_edge_cases_that_are_answered(proto):
     # Disconnecting a server never connected succeeds.
     wire.send({"cmd": "OPCDisconnect", "TransID": 1103, "OPCServerID": ABSENT_CLSID})
     wire.expect({"cmd": "OPCDisconnect", "TransID": 1103, "OPCServerID": ABSENT_CLSID})
+
+
+# "TransID" as written on the wire, and as answered: a number truncated toward zero, of which the
+# low 32 bits count; the first of two equal keys is read.
+TRANSIDS = [(b"5.9", 5), (b"-5.9", -5), (b"4294967301", 5), (b"2147483648", -2147483648),
+            (b"1e2", 100), (b'1,"TransID":2', 1)]
+
+
+@pytest.mark.parametrize("text, transid", TRANSIDS, ids=[t.decode() for t, _ in TRANSIDS])
+def test_transid_as_read(proto, text, transid):
+    proto.wire.send(b'{"cmd":"ping","cmd":"x","TransID":' + text + b',"OPCServerID":"' +
+                    EDGE.encode() + b'"}\r\n')
+    proto.wire.expect({"cmd": "ping", "TransID": transid, "OPCServerID": EDGE,
+                       "OPCState": "Running"})
 
 
 SILENT = [
@@ -328,6 +345,9 @@ SILENT = [
              "value": 1}),
     compact({"cmd": "OPCConnect", "TransID": 1215, "OPCServerID": "", "syncMode": "sync"}),
     compact({"cmd": "ping", "TransID": 1216, "OPCServerID": SIM})[:-1],  # cut short
+    b'{"cmd":"ping","TransID":1e19,"OPCServerID":"' + SIM.encode() + b'"}',  # beyond 64 bits
+    b'{"cmd":"ping","TransID":1e400,"OPCServerID":"' + SIM.encode() + b'"}',  # beyond a double
+    b'{"cmd":"ping","TransID":null,"OPCServerID":"' + SIM.encode() + b'"}',
 ]
 
 
