@@ -11,8 +11,8 @@ import pytest
 
 from conftest import Agent
 from scada_peer import ScadaPeer
-from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, recorded,
-                  stop_peer, tag_hash, wait_online)
+from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, parse,
+                  recorded, stop_peer, tag_hash, wait_online)
 
 # OPC servers installed while the agent runs: one whose class identifier cannot be read, one whose
 # class is not registered. Their key names sort before opcsim's, so the registry lists them first.
@@ -184,6 +184,17 @@ def test_async_mode_pushes_each_change(proto):
             uptimes.append(int(push["values"][push["tagNames"].index(UPTIME)]))
     assert uptimes == sorted(uptimes) and len(set(uptimes)) == 3
 
+    # A new tag rebuilds the group: the first report after it carries every item, the new one
+    # with its value; the old ones go on changing.
+    speed = tag_hash("[Dev]Plant$#%Line3$#%Speed")
+    start = wire.mark()
+    get_values(wire, 42, EDGE, [UPTIME, speed])
+    first = wire.wait(lambda raw: is_push(raw) and speed.encode() in raw, start=start)
+    push = parse(wire.lines[first][1])
+    assert sorted(push["tagNames"]) == sorted(names + [speed])
+    assert push["values"][push["tagNames"].index(speed)] == "7"
+    wire.wait(lambda raw: is_push(raw) and UPTIME.encode() in raw, start=first + 1)
+
     # A write is a change like any other: it is pushed with the value read back.
     start = wire.mark()
     wire.send({"cmd": "setValue", "TransID": 41, "OPCServerID": EDGE, "tagName": TEMP_PV,
@@ -202,8 +213,16 @@ WRITES = [
     ("Integer", None, "0", "0"),  # no "value" reads as the number 0
     ("Limited", 12.5, "12.5", "12.5"),
     ("Limited", "37,5", "37,5", "37.5"),  # either decimal separator
+    # Numbers in the general format: 15 significant digits, exponent beyond them or below 1E-4.
     ("Float", 1e20, "1E20", None),
     ("Float", 0.00001, "1E-5", None),
+    ("Float", 0.0001, "0.0001", None),
+    ("Float", -2.5e-5, "-2.5E-5", None),
+    ("Float", 0.1 + 0.2, "0.3", None),
+    ("Float", 999999999999999, "999999999999999", None),
+    ("Float", 1e15, "1E15", None),
+    ("Float", 123456789012345678, "1.23456789012346E17", None),
+    ("Float", 100, "100", None),
     ("Text", "ON", "ON", "ON"),
     ("Text", "Gr\u00fc\u00dfe/\"1\"", "Gr\u00fc\u00dfe/\"1\"", "Gr\u00fc\u00dfe/\"1\""),
 ]
@@ -290,6 +309,17 @@ def test_edge_cases_that_are_answered(proto):
     wire.send({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM})
     wire.expect({"cmd": "ping", "TransID": -2147483648, "OPCServerID": SIM,
                  "OPCState": "Running"})
+    # A line ended by LF alone, or by two CRs (one is dropped, the other follows the object).
+    wire.send(compact({"cmd": "ping", "TransID": 1105, "OPCServerID": SIM}) + b"\n")
+    wire.expect({"cmd": "ping", "TransID": 1105, "OPCServerID": SIM, "OPCState": "Running"})
+    wire.send(compact({"cmd": "ping", "TransID": 1106, "OPCServerID": SIM}) + b"\r\r\n")
+    wire.expect({"cmd": "ping", "TransID": 1106, "OPCServerID": SIM, "OPCState": "Running"})
+    # Half a line, a pause longer than a read's 2 s wait, then the rest: one request.
+    line = compact({"cmd": "ping", "TransID": 1108, "OPCServerID": SIM}) + b"\r\n"
+    wire.send(line[:20])
+    time.sleep(2.5)
+    wire.send(line[20:])
+    wire.expect({"cmd": "ping", "TransID": 1108, "OPCServerID": SIM, "OPCState": "Running"})
     # Whatever follows the object on its line is not looked at.
     wire.send(compact({"cmd": "ping", "TransID": 1107, "OPCServerID": SIM}) + b' trailing {"x\r\n')
     wire.expect({"cmd": "ping", "TransID": 1107, "OPCServerID": SIM, "OPCState": "Running"})
