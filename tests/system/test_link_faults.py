@@ -140,11 +140,10 @@ def goes_silent(link):
 
 
 def refuses_for_a_while(link):
+    """Attempts keep coming after refused ones: the link comes back once the peer accepts."""
     link.gate.refuse()
     link.gate.drop_links()
-    accepted = link.gate.accepted
     time.sleep(7)  # longer than the reconnect timer's 5 s: at least one attempt is refused
-    assert link.gate.accepted == accepted
 
 
 @pytest.mark.parametrize("fault", [closes_mid_line, goes_silent, refuses_for_a_while],

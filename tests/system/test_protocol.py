@@ -43,6 +43,7 @@ def proto(wine, tmp_path_factory):
     agent.configure(port=peer.port)
     for progid in FAKE_PROGIDS:  # left behind by an interrupted run
         wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
+    set_decimal_separator(wine, ".")
     agent.start()
     installed = []
     try:
@@ -54,6 +55,11 @@ def proto(wine, tmp_path_factory):
         stop_peer(peer)
         for progid in installed:
             wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
+
+
+def set_decimal_separator(wine, separator):
+    return wine.run("reg", "add", r"HKCU\Control Panel\International", "/v", "sDecimal", "/d",
+                    separator, "/f")
 
 
 def install_server(proto, progid, clsid, clsid_type="REG_SZ", clsid_key="CLSID", opc_key="OPC"):
@@ -429,10 +435,9 @@ def test_disconnect_and_connect_again(proto):
 @pytest.fixture
 def comma_locale(wine):
     """The user's regional settings with a comma as decimal separator, for the test's agent."""
-    key = r"HKCU\Control Panel\International"
-    assert wine.run("reg", "add", key, "/v", "sDecimal", "/d", ",", "/f").returncode == 0
+    assert set_decimal_separator(wine, ",").returncode == 0
     yield
-    wine.run("reg", "add", key, "/v", "sDecimal", "/d", ".", "/f")
+    set_decimal_separator(wine, ".")
 
 
 def test_decimal_comma_of_the_regional_settings(comma_locale, agent, peer):
