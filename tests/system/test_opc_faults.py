@@ -47,6 +47,13 @@ class FaultAgent:
         self.agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
         self.wire = Wire(self.peer)
         self._recovery = None
+        try:
+            self._connect(sim_mode, edge_mode)
+        except BaseException:
+            self.close()
+            raise
+
+    def _connect(self, sim_mode, edge_mode):
         wait_online(self.wire)
         for n, server in enumerate((SIM, EDGE)):
             self.wire.send({"cmd": "ping", "TransID": 1 + n, "OPCServerID": server})
