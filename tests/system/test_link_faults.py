@@ -1,7 +1,8 @@
 """The SCADA link under faults and hostile input, against one agent behind a gate that can stop
-accepting connections: lines the agent must survive on the same link, lines too long for it (the
-link is dropped and built again), and a peer that closes mid-line, goes silent or refuses
-connections for a while. After each, a ping round trip shows the agent answering normally."""
+accepting connections or stop reading: lines the agent must survive on the same link, lines too
+long for it (the link is dropped and built again, also over TLS), a peer that closes mid-line,
+goes silent, refuses connections for a while or stops reading. After each, a ping round trip
+shows the agent answering normally."""
 import subprocess
 import threading
 import time
@@ -22,7 +23,7 @@ UPTIME = tag_hash("[Dev]Uptime")  # pushed every second by the edge server
 def link(wine, tmp_path_factory):
     peer = ScadaPeer().start()
     gate = Gate(peer.port)
-    agent = Agent(wine, tmp_path_factory.mktemp("link"))
+    agent = Agent(wine, tmp_path_factory.mktemp("link"), "tagrelay-link.exe")
     agent.configure(port=gate.port)
     agent.start()
     try:
