@@ -166,6 +166,24 @@ def test_peer_faults_are_survived(link, fault):
     assert [raw for raw in wire.between(start, wire.mark()) if b'"TransID":401' in raw] == []
 
 
+def test_first_request_of_a_link_is_read_as_utf8(link):
+    """A request that completes the link's first read, which began before the agent wrote
+    anything on the link, is decoded as UTF-8 like every other."""
+    wire, gate = link.wire, link.gate
+    names = ["Gr\u00fc\u00dfe \u2713"]
+    gate.after_first_line = compact({"cmd": "getValues", "TransID": 450, "OPCServerID": SIM,
+                                     "tagNames": names}) + b"\r\n"
+    start = wire.mark()
+    try:
+        gate.drop_links()
+        _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
+    finally:
+        gate.after_first_line = None
+    link.connection = number
+    assert wire.expect({"cmd": "getValues", "OPCServerID": SIM, "TransID": 450,
+                        "tagNames": names, "values": [""], "qualities": [""]}) == number
+
+
 def request_big_answers(wire, first, count):
     """Asks for the simulated plant's tags (a line of about 330 kB) count times."""
     wire.send(b"".join(compact({"cmd": "getTags", "TransID": t, "OPCServerID": SIM}) + b"\r\n"

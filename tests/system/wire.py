@@ -189,6 +189,9 @@ class Gate:
         self.ended = []  # (closed by the agent, bytes the agent sent) per link, in order
         self._reading = threading.Event()  # cleared: nothing more is read from the agent
         self._reading.set()
+        # Sent to the agent on each new link right after the agent's first line, from the gate
+        # itself: it reaches the agent while its first read of the link still waits.
+        self.after_first_line = None
         self._lock = threading.Lock()
         self._links = []
         self._listener = None
@@ -284,9 +287,13 @@ class Gate:
                 data = link[source].recv(65536)
                 if not data:
                     break
+                first_line = source == "agent" and b"\n" in data and not link.get("greeted")
                 if source == "agent":
                     link["sent"] += len(data)
                 link[sink].sendall(data)
+                if first_line and self.after_first_line:
+                    link["greeted"] = True
+                    link["agent"].sendall(self.after_first_line)
         except OSError:
             pass
         self._close(link, by_agent=source == "agent")
