@@ -210,16 +210,18 @@ class PushChecker:
     - Every line must be one whole JSON object.
     - A push ("getValues", TransID 0) names only tags of its server, with as many values and
       qualities as names; a counter's pushed values only move forward, and between two pushes
-      by no more steps than the time between their arrivals allows (period) plus slack.
+      by no more steps than the time between their arrivals allows (period), give or take
+      `jitter` seconds of delivery delay.
     - A stored-value check: the answer to a "getValues" of a server's tags is served from
       the values the agent last stored, which it stores and pushes in one step on the same thread
       that writes the answer, so each value in the answer must equal the last pushed value of
       that tag received before it. A push that never arrived shows up as a difference.
     """
 
-    def __init__(self, servers):
+    def __init__(self, servers, jitter=2.0):
         # servers: {server id: {hash: period ms}}
         self.periods = servers
+        self.jitter = jitter
         self.last = {sid: {} for sid in servers}  # hash -> (value, arrival time)
         self.first = {sid: {} for sid in servers}  # hash -> value of the first push
         self.pushes = {sid: 0 for sid in servers}
@@ -231,6 +233,15 @@ class PushChecker:
         self.failures = []
         self.answers = {}  # TransID -> server of a check not yet answered
         self.other = []  # parsed lines that are neither pushes nor check answers
+
+    @staticmethod
+    def parse(line):
+        """The line's JSON object, or {} when it is not one."""
+        try:
+            obj = json.loads(line.decode("utf-8"))
+        except ValueError:
+            return {}
+        return obj if isinstance(obj, dict) else {}
 
     def fail(self, text):
         if len(self.failures) < 50:
@@ -288,7 +299,8 @@ class PushChecker:
             self.tag_updates[sid] += 1
             if name in last:
                 previous, previous_arrival = last[name]
-                allowed = int((arrival - previous_arrival) * 1000 / periods[name]) + 2
+                allowed = int((arrival - previous_arrival + self.jitter) * 1000
+                              / periods[name]) + 1
                 if number <= previous:
                     self.fail(f"{name} went from {previous} to {number}")
                 elif number - previous > allowed:

@@ -119,9 +119,10 @@ def test_soak_async_pushes_stay_whole_and_resources_flat(agent, peer, soak_serve
     print("\n".join(report))
 
     assert not checker.failures, "\n".join(checker.failures[:20])
+    assert not checker.answers, f"checks never answered: {sorted(checker.answers)}"
     unexpected = [o for o in checker.other if o.get("cmd") != "getValues"]
     assert not unexpected, f"unexpected lines: {str(unexpected)[:500]}"
-    assert checker.checks >= SOAK_SECONDS / CHECK_INTERVAL / 4
+    assert checker.checks >= SOAK_SECONDS  # the stored-value comparison really ran
     for sid in SERVERS:
         # Every tag kept being pushed; half the steps is a liveness bound, not a speed one.
         assert len(checker.last[sid]) == 1000

@@ -1,0 +1,341 @@
+#!/usr/bin/python3
+"""Measures the real tagrelay.exe under Wine against simulated servers and a SCADA peer on
+127.0.0.1, and prints the figures (no pass or fail):
+
+  idle      working set, CPU, handles and threads with two servers connected and nothing to do
+  sync      getValues round trip in "sync" mode: 400 tags (one request line) and 1000 tags
+            (three request lines sent at once, until the last answer)
+  latency   from a value change in the simulator to the push line at the peer, "async" mode
+  rate      the highest sustained push rate (tag values per second) at which every change
+            arrives, with the log off and with it on
+
+Usage: bench/system/measure.py [--build-dir build/windows] [--only idle,sync,latency,rate]
+See bench/README.md for what each figure means and how it is taken.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "system"))
+sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
+
+from load_support import (PushChecker, ResourceProbe, SimRegistration, chunks,  # noqa: E402
+                          connect_and_browse, counter_server, drain, request_values, tag_path,
+                          windows_path, write_config)
+from scada_peer import ScadaPeer  # noqa: E402
+
+RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
+RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
+SYNC = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200003}"
+PROBE = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200004}"
+# The rate servers' counters step every FAST_PERIOD; their groups report at RATE_UPDATE, so that
+# every step has a report of its own even when the simulator's timer skips a tick that comes a
+# little early (it reports no faster than the update rate).
+FAST_PERIOD = 200  # ms
+RATE_UPDATE = 50  # ms
+FAST_TAGS = 30000  # per rate server (a group holds up to 65536 items)
+CONNECT_TIMEOUT = 30
+
+
+def bench_servers():
+    """Two configuration files: the simulator, which runs inside the agent's process, loads the
+    whole file of a server it serves, so the small servers of the idle, sync and latency runs
+    come without the rate servers' 60,000 tags."""
+    probe_leaf = {"leaf": "Probe", "type": "I4", "access": "rw", "value": 0}
+    return {
+        "bench_rate.json": [
+            counter_server("Tagrelay.Bench.RateA.1", RATE_A, [("F", FAST_TAGS, FAST_PERIOD)]),
+            counter_server("Tagrelay.Bench.RateB.1", RATE_B, [("F", FAST_TAGS, FAST_PERIOD)])],
+        "bench_small.json": [
+            counter_server("Tagrelay.Bench.Sync.1", SYNC, [("S", 1000, 1000)]),
+            counter_server("Tagrelay.Bench.Probe.1", PROBE, [("S", 1000, 1000)], [probe_leaf])],
+    }
+
+
+def percentile(values, q):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(q / 100 * (len(ordered) - 1))))]
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.1f} ms"
+
+
+class Session:
+    """Wine, the registered bench servers, one agent in a folder of its own and the peer."""
+
+    def __init__(self, build, work):
+        self.build = build
+        self.work = work
+        self.env = build / "wine-env.sh"
+        self.agent = None
+        self.peer = None
+        self.probe = None
+
+    def wine(self, *args, timeout=120):
+        return subprocess.run([str(self.env), *map(str, args)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+
+    def start_agent(self, log=False):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        exe = folder / "tagrelay.exe"
+        shutil.copy(self.build / "src" / "shell" / "tagrelay.exe", exe)
+        self.peer = ScadaPeer().start()
+        (folder / "tagrelayConfig.ini").write_text(
+            "[tagrelayConfig]\r\nKelScadaIp=127.0.0.1\r\n"
+            f"KelScadaPort={self.peer.port}\r\nuid=4711000099\r\nIsSSLSecure=0\r\n")
+        self.agent = subprocess.Popen([str(self.env), windows_path(exe)],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+        self.probe = ResourceProbe(self.build, exe)
+        if log:
+            enable = self.build / "tools" / "wine" / "enable_log.exe"
+            if self.wine(enable, 30) != 0:
+                raise RuntimeError("enable_log.exe could not tick the log switch")
+        self.peer.wait_json("serverOnline", timeout=CONNECT_TIMEOUT)
+
+    def stop_agent(self):
+        self.wine("taskkill", "/IM", "tagrelay.exe")
+        try:
+            self.agent.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.wine("taskkill", "/F", "/IM", "tagrelay.exe")
+            self.agent.wait(timeout=10)
+        self.peer.stop()
+
+
+# ---------------------------------------------------------------- idle
+
+def measure_idle(session, seconds):
+    session.start_agent()
+    peer = session.peer
+    for n, sid in enumerate((SYNC, PROBE)):
+        connect_and_browse(peer, sid, 10 + 10 * n, "async", 100)
+    time.sleep(5)
+    begin, t0 = session.probe.sample(), time.monotonic()
+    time.sleep(seconds)
+    end, t1 = session.probe.sample(), time.monotonic()
+    cpu = (end["cpuSeconds"] - begin["cpuSeconds"]) / (t1 - t0) * 100
+    print(f"idle, 2 servers of 1000 tags connected and browsed ({seconds:.0f} s): working set "
+          f"{end['rssKb'] / 1024:.1f} MB, CPU {cpu:.2f} % of one core, {end['handles']} handles, "
+          f"{end['threads']} threads")
+    session.stop_agent()
+
+
+# ---------------------------------------------------------------- sync round trip
+
+def measure_sync(session, rounds):
+    session.start_agent()
+    peer = session.peer
+    tags = connect_and_browse(peer, SYNC, 10, "sync", 500)
+    hashes = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
+    _, transid = request_values(peer, SYNC, hashes, 100)  # builds the group
+    time.sleep(1.5)  # the update cycle reads the values into the cache
+    one, three = [], []
+    for _ in range(rounds):
+        started = time.monotonic()
+        peer.send({"cmd": "getValues", "TransID": transid, "OPCServerID": SYNC,
+                   "tagNames": hashes[:400]})
+        _, answer = peer.wait_json("getValues", TransID=transid)
+        one.append(time.monotonic() - started)
+        assert len(answer["values"]) == 400 and all(answer["values"])
+        transid += 1
+        started = time.monotonic()
+        last = transid
+        for part in chunks(hashes):
+            peer.send({"cmd": "getValues", "TransID": last, "OPCServerID": SYNC,
+                       "tagNames": part})
+            last += 1
+        peer.wait_json("getValues", TransID=last - 1)
+        three.append(time.monotonic() - started)
+        transid = last
+    print(f"getValues round trip, sync, {rounds} rounds: 400 tags (one line) median "
+          f"{ms(statistics.median(one))}, p99 {ms(percentile(one, 99))}; 1000 tags "
+          f"(3 lines at once) median {ms(statistics.median(three))}, "
+          f"p99 {ms(percentile(three, 99))}")
+    session.stop_agent()
+
+
+# ---------------------------------------------------------------- latency
+
+def measure_latency(session, rounds, update_rate, listen):
+    """Two ways: (1) the peer writes the Probe tag through the agent (setValue) and waits for the
+    push carrying the new value. The change happens inside the write, after the request left
+    the peer and before the answer arrives, so the push's arrival minus the request's departure
+    is an upper bound of the change-to-line time and minus the answer's arrival a lower bound.
+    (2) Background counters step every 1000 ms from the simulator's start; a push of value v
+    arrives at start + v periods + delay, so arrival - v periods, less its smallest value over
+    the run, is each push's delay above the fastest one (the absolute offset is unknown)."""
+    session.start_agent()
+    peer = session.peer
+    tags = connect_and_browse(peer, PROBE, 10, "async", update_rate)
+    probe = next(h for n, h in tags.items() if tag_path(n)[-1] == "Probe")
+    counters = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
+    _, transid = request_values(peer, PROBE, [probe] + counters, 100)
+    time.sleep(2)
+    drain(peer)
+    upper, lower = [], []
+    for i in range(1, rounds + 1):
+        sent = time.monotonic()
+        peer.send({"cmd": "setValue", "TransID": transid, "OPCServerID": PROBE,
+                   "tagName": probe, "value": str(i)})
+        answered = pushed = None
+        deadline = sent + 10
+        while pushed is None and time.monotonic() < deadline:
+            line = peer.wait_line(timeout=10)
+            now = time.monotonic()
+            obj = PushChecker.parse(line)
+            if obj.get("cmd") == "setValue" and obj.get("TransID") == transid:
+                answered = now
+            elif obj.get("cmd") == "getValues" and obj.get("TransID") == 0:
+                if dict(zip(obj["tagNames"], obj["values"])).get(probe) == str(i):
+                    pushed = now
+        if pushed is None or answered is None:
+            raise RuntimeError(f"no push of the written value {i}")
+        upper.append(pushed - sent)
+        lower.append(pushed - answered)
+        transid += 1
+        time.sleep(0.05)
+    offsets = []
+    end = time.monotonic() + listen
+    while time.monotonic() < end:
+        try:
+            line = peer.wait_line(timeout=0.5)
+        except TimeoutError:
+            continue
+        now = time.monotonic()
+        obj = PushChecker.parse(line)
+        values = dict(zip(obj.get("tagNames", []), obj.get("values", [])))
+        if obj.get("TransID") == 0 and counters[0] in values:
+            offsets.append(now - int(values[counters[0]]) * 1.0)
+    above = [o - min(offsets) for o in offsets]
+    print(f"latency, async, group update rate {update_rate} ms, {rounds} writes: "
+          f"change to line between median {ms(statistics.median(lower))} (p99 "
+          f"{ms(percentile(lower, 99))}) and median {ms(statistics.median(upper))} (p99 "
+          f"{ms(percentile(upper, 99))})")
+    if above:
+        print(f"latency, async, counter pushes ({len(above)}): delay above the fastest push "
+              f"median {ms(statistics.median(above))}, p99 {ms(percentile(above, 99))}")
+    session.stop_agent()
+
+
+# ---------------------------------------------------------------- rate
+
+def run_window(peer, checker, seconds):
+    end = time.monotonic() + seconds
+    lags = []  # arrival - value * period of the first tag in each push
+    while time.monotonic() < end:
+        try:
+            line = peer.wait_line(timeout=0.1)
+        except TimeoutError:
+            continue
+        now = time.monotonic()
+        obj = checker.feed(line, now)
+        if obj and obj.get("TransID") == 0 and obj.get("values"):
+            lags.append(now - int(obj["values"][0]) * FAST_PERIOD / 1000)
+    return lags
+
+
+def measure_rate(session, levels, window, log):
+    session.start_agent(log=log)
+    peer = session.peer
+    hashes = {}
+    for n, sid in enumerate((RATE_A, RATE_B)):
+        tags = connect_and_browse(peer, sid, 10 + 10 * n, "async", RATE_UPDATE)
+        hashes[sid] = [h for name, h in tags.items() if tag_path(name)[:2] == ["Load", "F"]]
+    subscribed = 0
+    transid = 100
+    best = None
+    label = "on" if log else "off"
+    for rate in levels:
+        per_server = rate * FAST_PERIOD // 1000 // 2
+        if per_server > FAST_TAGS:
+            break
+        try:
+            for sid in (RATE_A, RATE_B):
+                _, transid = request_values(peer, sid, hashes[sid][subscribed:per_server],
+                                            transid, timeout=300)
+        except TimeoutError:
+            print(f"rate, log {label}: {rate} tags/s: the subscription got no answer in 300 s")
+            break
+        subscribed = per_server
+        time.sleep(3)  # the rebuilt groups' first full reports go by
+        drain(peer)
+        checker = PushChecker({sid: {h: FAST_PERIOD for h in hashes[sid][:per_server]}
+                               for sid in (RATE_A, RATE_B)})
+        cpu0, t0 = session.probe.cpu_seconds(), time.monotonic()
+        lags = run_window(peer, checker, window)
+        cpu = (session.probe.cpu_seconds() - cpu0) / (time.monotonic() - t0) * 100
+        seen = sum(checker.tag_updates.values())
+        coalesced = sum(checker.coalesced.values())
+        backlog = (lags[-1] - min(lags)) if lags else float("nan")
+        whole = not checker.failures and coalesced == 0
+        print(f"rate, log {label}: offered {rate} tags/s ({2 * per_server} tags): received "
+              f"{seen / window:.0f}/s in {sum(checker.pushes.values())} pushes, "
+              f"{coalesced} steps coalesced, {len(checker.failures)} faults, last push "
+              f"{ms(backlog)} behind the fastest, agent CPU {cpu:.0f} %"
+              f"{'' if whole else '  <- not every change delivered'}")
+        if checker.failures:
+            print("   ", checker.failures[0])
+        if not whole:
+            break  # the machine is saturated: higher levels only take longer to say so
+        best = rate
+    print(f"rate, log {label}: highest level with every change delivered: "
+          f"{best if best else 'none'} tags/s")
+    session.stop_agent()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build-dir", default=str(ROOT / "build" / "windows"))
+    parser.add_argument("--only", default="idle,sync,latency,rate")
+    parser.add_argument("--idle-seconds", type=float, default=30)
+    parser.add_argument("--rounds", type=int, default=200)
+    parser.add_argument("--listen", type=float, default=30,
+                        help="seconds of counter pushes for the second latency method")
+    parser.add_argument("--update-rate", type=int, default=100,
+                        help="the second latency run's group update rate in ms")
+    parser.add_argument("--window", type=float, default=15, help="seconds per rate level")
+    parser.add_argument("--levels", default="2000,5000,10000,20000,50000,100000,150000,200000,"
+                                            "300000")
+    parser.add_argument("--log-levels", default="200,500,1000,2000,5000,10000,20000,50000,100000")
+    args = parser.parse_args()
+    build = Path(args.build_dir).resolve()
+    only = set(args.only.split(","))
+
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    print(f"machine: {os.cpu_count()} cores, {wine}, Linux {os.uname().release}, "
+          f"load average {os.getloadavg()[0]:.1f}")
+    with tempfile.TemporaryDirectory(prefix="tagrelay-measure-") as work:
+        session = Session(build, Path(work))
+        if session.wine("--start") != 0:
+            raise SystemExit("wine-env.sh --start failed")
+        try:
+            configs = [write_config(Path(work) / name, servers)
+                       for name, servers in bench_servers().items()]
+            with SimRegistration(build, configs[0]), SimRegistration(build, configs[1]):
+                if "idle" in only:
+                    measure_idle(session, args.idle_seconds)
+                if "sync" in only:
+                    measure_sync(session, args.rounds)
+                if "latency" in only:
+                    measure_latency(session, args.rounds, 10, args.listen)
+                    measure_latency(session, args.rounds, args.update_rate, args.listen)
+                if "rate" in only:
+                    for levels, log in ((args.levels, False), (args.log_levels, True)):
+                        measure_rate(session, [int(x) for x in levels.split(",")], args.window,
+                                     log)
+        finally:
+            session.wine("--stop")
+
+
+if __name__ == "__main__":
+    main()
