@@ -161,15 +161,14 @@ SMALL_SIM_TREE = [
 ]
 
 
-def fault_config(path, sim_faults, edge_faults, small_sim=True):
-    """Writes opcsim's default configuration with these fault switches per server (the big
-    simulated plant replaced by a small tree unless small_sim is false); returns path."""
+def fault_config(path, sim_faults, edge_faults):
+    """Writes opcsim's default configuration with these fault switches per server, the big
+    simulated plant replaced by a small tree; returns path."""
     config = json.loads((ROOT / "tools" / "opcsim" / "opcsim.json").read_text(encoding="utf-8"))
     servers = {s["clsid"]: s for s in config["servers"]}
     servers[SIM]["faults"] = copy.deepcopy(sim_faults)
     servers[EDGE]["faults"] = copy.deepcopy(edge_faults)
-    if small_sim:
-        servers[SIM]["tree"] = SMALL_SIM_TREE
+    servers[SIM]["tree"] = SMALL_SIM_TREE
     path.write_text(json.dumps(config), encoding="utf-8")
     return path
 
@@ -179,8 +178,9 @@ def fault_config(path, sim_faults, edge_faults, small_sim=True):
 class Gate:
     """A TCP front on a port of its own that forwards both ways to the peer. It can stop accepting
     (the listening socket is closed, so connection attempts are refused) while the links it
-    already carries stay up, and drop those links. It counts the links accepted and records each
-    link's end: whether the agent closed it, and how many bytes the agent had sent on it."""
+    already carries stay up, stop reading from the agent, drop the links, and speak first on a
+    new link. It counts the links accepted and records each link's end: whether the agent closed
+    it, and how many bytes the agent had sent on it."""
 
     def __init__(self, target_port):
         self.target = target_port
