@@ -9,8 +9,10 @@ import pytest
 
 from conftest import Agent, windows_path
 from scada_peer import ScadaPeer
-from wire import (EDGE, SIM, Wire, compact, fault_config, recorded, stop_peer, tag_hash,
-                  wait_online)
+from wire import (EDGE, SIM, Wire, compact, fault_config, is_push, recorded, stop_peer,
+                  tag_hash, wait_online)
+
+UPTIME = tag_hash("[Dev]Uptime")
 
 
 def status_window(calls, state=None):
@@ -30,7 +32,8 @@ PROFILES = {
     "slow": ({**status_window(4, state=3), "adviseFails": True},
              {**status_window(4, state=4), "callDelayMs": 40},
              "async", "sync"),
-    "test": (status_window(4, state=5), {}, "sync", "sync"),
+    # EDGE is lost while it pushes the values of a subscription.
+    "test": (status_window(4, state=5), status_window(14), "sync", "async"),
 }
 
 
@@ -68,6 +71,10 @@ class FaultAgent:
         for transid, server in ((3, SIM), (4, EDGE)):
             self.wire.expect({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server})
         self.after = self._answers(5)
+        if edge_mode == "async":
+            self.wire.send({"cmd": "getValues", "TransID": 7, "OPCServerID": EDGE,
+                            "tagNames": [UPTIME]})
+            self.wire.wait_json("getValues", TransID=7)
 
     def _answers(self, transid):
         """The raw answers to the pings transid (SIM) and transid + 1 (EDGE), by server."""
@@ -109,7 +116,7 @@ def ping_answer(transid, server, state):
 @pytest.mark.parametrize("profile, sim_state, edge_state", [
     ("hang", "CommFault", "Failed"),  # a failing status call is a communication fault
     ("slow", "NoConfig", "Suspended"),
-    ("test", "Test", "Running"),
+    ("test", "Test", "CommFault"),
 ])
 def test_ping_reports_the_server_state(fault_agents, profile, sim_state, edge_state):
     fa = fault_agents(profile)
@@ -138,6 +145,22 @@ def test_server_that_stops_answering_is_reported_and_connected_again(fault_agent
     fa.wire.mark()
     assert [raw for _, raw in fa.wire.lines if b'"cmd":"updateValues"' in raw] == [
         fa.wire.lines[lost][1]]
+
+
+def test_lost_server_drops_its_subscription_until_asked_again(fault_agents):
+    fa = fault_agents("test")
+    lost, back = fa.recovery()
+    wire = fa.wire
+    assert wire.lines[lost][1] == recorded({"cmd": "updateValues", "TransID": 0,
+                                            "OPCServerID": EDGE, "error": "OPC not answer"})
+    assert wire.lines[back][1] == recorded({"cmd": "OPCConnect", "TransID": 0,
+                                            "OPCServerID": EDGE})
+    assert any(is_push(raw) for raw in wire.between(0, lost))
+    time.sleep(2.5)  # the uptime counter changes every second
+    assert [raw for raw in wire.between(lost, wire.mark()) if is_push(raw)] == []
+    start = wire.mark()
+    wire.send({"cmd": "getValues", "TransID": 30, "OPCServerID": EDGE, "tagNames": [UPTIME]})
+    wire.wait(is_push, start=start)
 
 
 NAMES = [tag_hash("Integer"), tag_hash("Plant$#%Counter")]
