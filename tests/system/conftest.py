@@ -12,17 +12,11 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
 from scada_peer import ScadaPeer  # noqa: E402
-from wire import stop_peer  # noqa: E402
 
 
 def pytest_addoption(parser):
     parser.addoption("--build-dir", default=str(ROOT / "build" / "windows"),
                      help="the windows build folder")
-
-
-# The classes of opcsim.json.
-OPCSIM_CLASSES = ("{12226D95-F79B-42B9-BF2E-69408C20B162}",
-                  "{AB357784-DE10-4308-97FA-F9125F50728C}")
 
 
 def windows_path(path):
@@ -54,13 +48,6 @@ def wine(request):
     assert w.run("--start", timeout=120).returncode == 0
     dll = build / "tools" / "opcsim" / "opcsim.dll"
     assert w.run("regsvr32", "/s", windows_path(dll)).returncode == 0
-    # Registration records the configuration file each class reads, and that record wins over
-    # OPCSIM_CONFIG. Without it the simulator reads OPCSIM_CONFIG from the environment of the
-    # program that loads it, else opcsim.json beside the DLL (the file just registered), so each
-    # agent can be given a configuration of its own.
-    for clsid in OPCSIM_CLASSES:
-        w.run("reg", "delete", rf"HKLM\Software\Classes\CLSID\{clsid}\OpcSim", "/v", "ConfigFile",
-              "/f")
     yield w
     w.run("--stop")
 
@@ -119,7 +106,7 @@ class Agent:
 def peer():
     p = ScadaPeer().start()
     yield p
-    stop_peer(p)
+    p.stop()
 
 
 @pytest.fixture

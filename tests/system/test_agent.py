@@ -127,7 +127,6 @@ def test_reconnects_after_the_server_drops_the_link(agent, peer):
 
 def test_tls_link(agent, tmp_path):
     from scada_peer import ScadaPeer
-    from wire import stop_peer
 
     cert, key = tmp_path / "peer.crt", tmp_path / "peer.key"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
@@ -141,4 +140,4 @@ def test_tls_link(agent, tmp_path):
                                     "OPCState": "CommFault"})
         assert agent.close() < 15
     finally:
-        stop_peer(peer)
+        peer.stop()

@@ -13,7 +13,7 @@ import pytest
 from conftest import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, RECONNECT_TIMEOUT, SIM, Gate, Wire, compact, is_push, recorded,
-                  stop_peer, tag_hash, wait_online)
+                  tag_hash, wait_online)
 
 MAX_LINE = 16384  # bytes before the line feed, carriage return included
 UPTIME = tag_hash("[Dev]Uptime")  # pushed every second by the edge server
@@ -42,7 +42,7 @@ def link(wine, tmp_path_factory):
     finally:
         agent.kill()
         gate.stop()
-        stop_peer(peer)
+        peer.stop()
 
 
 def ping_line(transid, pad_to=0):
@@ -232,4 +232,4 @@ def test_line_limits_over_tls(agent, tmp_path):
         sender.join(timeout=30)
         assert wire.ping(502, state="CommFault") == number
     finally:
-        stop_peer(peer)
+        peer.stop()

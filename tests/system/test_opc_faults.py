@@ -9,7 +9,7 @@ import pytest
 
 from conftest import Agent, windows_path
 from scada_peer import ScadaPeer
-from wire import (EDGE, SIM, Wire, compact, fault_config, is_push, recorded, stop_peer,
+from wire import (EDGE, SIM, Wire, compact, fault_config, is_push, recorded,
                   tag_hash, wait_online)
 
 UPTIME = tag_hash("[Dev]Uptime")
@@ -92,7 +92,7 @@ class FaultAgent:
 
     def close(self):
         self.agent.kill()
-        stop_peer(self.peer)
+        self.peer.stop()
 
 
 @pytest.fixture(scope="module")

@@ -12,7 +12,7 @@ import pytest
 from conftest import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, parse,
-                  recorded, stop_peer, tag_hash, wait_online)
+                  recorded, tag_hash, wait_online)
 
 # OPC servers installed while the agent runs: one whose class identifier cannot be read, one whose
 # class is not registered. Their key names sort before opcsim's, so the registry lists them first.
@@ -52,7 +52,7 @@ def proto(wine, tmp_path_factory):
         yield SimpleNamespace(wine=wine, wire=wire, online=online, installed=installed)
     finally:
         agent.kill()
-        stop_peer(peer)
+        peer.stop()
         for progid in installed:
             wine.run("reg", "delete", rf"HKLM\Software\Classes\{progid}", "/f")
 

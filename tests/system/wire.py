@@ -130,21 +130,6 @@ class Wire:
         assert others == []
 
 
-def stop_peer(peer):
-    """Stops the peer without waiting for its accept loop: closing a listening socket does not
-    wake an accept() blocked on it in another thread (Linux), so a connection does."""
-    def wake():
-        time.sleep(0.05)
-        try:
-            socket.create_connection((peer.host, peer.port), timeout=1).close()
-        except OSError:
-            pass
-    waker = threading.Thread(target=wake, daemon=True)
-    waker.start()
-    peer.stop()
-    waker.join()
-
-
 def wait_online(wire, timeout=CONNECT_TIMEOUT, start=0):
     """Waits for "serverOnline"; returns (raw line, connection number)."""
     raw, _, number = wire.wait_json("serverOnline", timeout, start)

@@ -35,7 +35,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  std::filesystem::path config = opcsim::RegisteredConfigPath(rclsid);
+  // A configuration named in the loading program's environment wins over the one recorded at
+  // registration, so one program can be given a simulator of its own.
+  std::filesystem::path config = opcsim::EnvironmentConfigPath();
+  if (config.empty()) config = opcsim::RegisteredConfigPath(rclsid);
   if (config.empty()) config = opcsim::DefaultConfigPath();
   if (!EnsureLoaded(config)) return CLASS_E_CLASSNOTAVAILABLE;
   return opcsim::GetClassObject(rclsid, riid, ppv);

@@ -54,10 +54,16 @@ std::filesystem::path ModulePath() {
   return std::filesystem::path(std::wstring(path, length));
 }
 
-std::filesystem::path DefaultConfigPath() {
+std::filesystem::path EnvironmentConfigPath() {
   wchar_t buffer[MAX_PATH];
   const DWORD length = GetEnvironmentVariableW(L"OPCSIM_CONFIG", buffer, MAX_PATH);
   if (length > 0 && length < MAX_PATH) return std::filesystem::path(std::wstring(buffer, length));
+  return {};
+}
+
+std::filesystem::path DefaultConfigPath() {
+  const std::filesystem::path fromEnvironment = EnvironmentConfigPath();
+  if (!fromEnvironment.empty()) return fromEnvironment;
   return ModulePath().parent_path() / L"opcsim.json";
 }
 

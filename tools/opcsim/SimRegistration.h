@@ -12,6 +12,8 @@ namespace opcsim {
 // The configuration used when none is registered: OPCSIM_CONFIG if set, else
 // opcsim.json beside the DLL.
 std::filesystem::path DefaultConfigPath();
+// The file named by OPCSIM_CONFIG in this process's environment; empty when unset.
+std::filesystem::path EnvironmentConfigPath();
 
 // The configuration registered for a class, or empty when the class is not
 // registered.

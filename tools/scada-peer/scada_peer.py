@@ -151,6 +151,12 @@ class ScadaPeer:
 
     def stop(self):
         self._stopping.set()
+        # Closing a listening socket does not wake an accept() blocked on it in another thread;
+        # shutting it down first does.
+        try:
+            self._server.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
         try:
             self._server.close()
         except OSError:
