@@ -33,6 +33,8 @@ from scada_peer import ScadaPeer  # noqa: E402
 
 RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
 RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
+SLOW_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200005}"
+SLOW_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200006}"
 SYNC = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200003}"
 PROBE = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200004}"
 # The rate servers' counters step every FAST_PERIOD; their groups report at RATE_UPDATE, so that
@@ -40,19 +42,23 @@ PROBE = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200004}"
 # little early (it reports no faster than the update rate).
 FAST_PERIOD = 200  # ms
 RATE_UPDATE = 50  # ms
+SLOW_PERIOD = 1000  # ms: one line a second per server, for the log-on runs
 FAST_TAGS = 30000  # per rate server (a group holds up to 65536 items)
 CONNECT_TIMEOUT = 30
 
 
 def bench_servers():
-    """Two configuration files: the simulator, which runs inside the agent's process, loads the
-    whole file of a server it serves, so the small servers of the idle, sync and latency runs
-    come without the rate servers' 60,000 tags."""
+    """Three configuration files: the simulator, which runs inside the agent's process, loads
+    the whole file of a server it serves, so the small servers of the idle, sync and latency
+    runs come without the rate servers' tens of thousands of tags."""
     probe_leaf = {"leaf": "Probe", "type": "I4", "access": "rw", "value": 0}
     return {
         "bench_rate.json": [
             counter_server("Tagrelay.Bench.RateA.1", RATE_A, [("F", FAST_TAGS, FAST_PERIOD)]),
             counter_server("Tagrelay.Bench.RateB.1", RATE_B, [("F", FAST_TAGS, FAST_PERIOD)])],
+        "bench_rate_slow.json": [
+            counter_server("Tagrelay.Bench.SlowA.1", SLOW_A, [("F", FAST_TAGS, SLOW_PERIOD)]),
+            counter_server("Tagrelay.Bench.SlowB.1", SLOW_B, [("F", FAST_TAGS, SLOW_PERIOD)])],
         "bench_small.json": [
             counter_server("Tagrelay.Bench.Sync.1", SYNC, [("S", 1000, 1000)]),
             counter_server("Tagrelay.Bench.Probe.1", PROBE, [("S", 1000, 1000)], [probe_leaf])],
@@ -229,7 +235,7 @@ def measure_latency(session, rounds, update_rate, listen):
 
 # ---------------------------------------------------------------- rate
 
-def run_window(peer, checker, seconds):
+def run_window(peer, checker, seconds, period):
     end = time.monotonic() + seconds
     lags = []  # arrival - value * period of the first tag in each push
     while time.monotonic() < end:
@@ -240,27 +246,30 @@ def run_window(peer, checker, seconds):
         now = time.monotonic()
         obj = checker.feed(line, now)
         if obj and obj.get("TransID") == 0 and obj.get("values"):
-            lags.append(now - int(obj["values"][0]) * FAST_PERIOD / 1000)
+            lags.append(now - int(obj["values"][0]) * period / 1000)
     return lags
 
 
-def measure_rate(session, levels, window, log):
+def measure_rate(session, levels, window, log, servers, period):
+    """Subscribes more and more of the two servers' counters (stepping every `period` ms) and
+    follows the pushes for `window` seconds per level, up to the first level at which not every
+    step arrives."""
     session.start_agent(log=log)
     peer = session.peer
     hashes = {}
-    for n, sid in enumerate((RATE_A, RATE_B)):
+    for n, sid in enumerate(servers):
         tags = connect_and_browse(peer, sid, 10 + 10 * n, "async", RATE_UPDATE)
         hashes[sid] = [h for name, h in tags.items() if tag_path(name)[:2] == ["Load", "F"]]
     subscribed = 0
     transid = 100
     best = None
-    label = "on" if log else "off"
+    label = f"{'on' if log else 'off'}, counters every {period} ms"
     for rate in levels:
-        per_server = rate * FAST_PERIOD // 1000 // 2
+        per_server = rate * period // 1000 // 2
         if per_server > FAST_TAGS:
             break
         try:
-            for sid in (RATE_A, RATE_B):
+            for sid in servers:
                 _, transid = request_values(peer, sid, hashes[sid][subscribed:per_server],
                                             transid, timeout=300)
         except TimeoutError:
@@ -269,10 +278,10 @@ def measure_rate(session, levels, window, log):
         subscribed = per_server
         time.sleep(3)  # the rebuilt groups' first full reports go by
         drain(peer)
-        checker = PushChecker({sid: {h: FAST_PERIOD for h in hashes[sid][:per_server]}
-                               for sid in (RATE_A, RATE_B)})
+        checker = PushChecker({sid: {h: period for h in hashes[sid][:per_server]}
+                               for sid in servers})
         cpu0, t0 = session.probe.cpu_seconds(), time.monotonic()
-        lags = run_window(peer, checker, window)
+        lags = run_window(peer, checker, window, period)
         cpu = (session.probe.cpu_seconds() - cpu0) / (time.monotonic() - t0) * 100
         seen = sum(checker.tag_updates.values())
         coalesced = sum(checker.coalesced.values())
@@ -307,6 +316,7 @@ def main():
     parser.add_argument("--levels", default="2000,5000,10000,20000,50000,100000,150000,200000,"
                                             "300000")
     parser.add_argument("--log-levels", default="200,500,1000,2000,5000,10000,20000,50000,100000")
+    parser.add_argument("--slow-log-levels", default="1000,5000,20000,60000")
     args = parser.parse_args()
     build = Path(args.build_dir).resolve()
     only = set(args.only.split(","))
@@ -321,7 +331,8 @@ def main():
         try:
             configs = [write_config(Path(work) / name, servers)
                        for name, servers in bench_servers().items()]
-            with SimRegistration(build, configs[0]), SimRegistration(build, configs[1]):
+            with (SimRegistration(build, configs[0]), SimRegistration(build, configs[1]),
+                  SimRegistration(build, configs[2])):
                 if "idle" in only:
                     measure_idle(session, args.idle_seconds)
                 if "sync" in only:
@@ -330,9 +341,12 @@ def main():
                     measure_latency(session, args.rounds, 10, args.listen)
                     measure_latency(session, args.rounds, args.update_rate, args.listen)
                 if "rate" in only:
-                    for levels, log in ((args.levels, False), (args.log_levels, True)):
+                    runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
+                            (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
+                            (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD))
+                    for levels, log, servers, period in runs:
                         measure_rate(session, [int(x) for x in levels.split(",")], args.window,
-                                     log)
+                                     log, servers, period)
         finally:
             session.wine("--stop")
 
