@@ -11,7 +11,7 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
-from scada_peer import ScadaPeer  # noqa: E402
+from scada_peer import ScadaPeer, make_throwaway_certificate  # noqa: E402
 
 
 def pytest_addoption(parser):
@@ -105,6 +105,14 @@ class Agent:
 @pytest.fixture
 def peer():
     p = ScadaPeer().start()
+    yield p
+    p.stop()
+
+
+@pytest.fixture
+def tls_peer(tmp_path):
+    """A peer that speaks TLS with a throwaway self-signed certificate."""
+    p = ScadaPeer(tls_files=make_throwaway_certificate(str(tmp_path))).start()
     yield p
     p.stop()
 

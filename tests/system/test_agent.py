@@ -1,6 +1,5 @@
 """The agent end to end: requests on the wire, answers byte for byte, reconnection, TLS, close."""
 import json
-import subprocess
 import time
 
 SIM = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
@@ -125,19 +124,9 @@ def test_reconnects_after_the_server_drops_the_link(agent, peer):
     assert agent.close() < 15
 
 
-def test_tls_link(agent, tmp_path):
-    from scada_peer import ScadaPeer
-
-    cert, key = tmp_path / "peer.crt", tmp_path / "peer.key"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                    "-subj", "/CN=127.0.0.1", "-keyout", str(key), "-out", str(cert)],
-                   check=True, capture_output=True)
-    peer = ScadaPeer(tls_files=(str(cert), str(key))).start()
-    try:
-        connected_agent(agent, peer, tls=1)
-        peer.send({"cmd": "ping", "TransID": 3, "OPCServerID": SIM})
-        expect_exact(peer, "ping", {"cmd": "ping", "TransID": 3, "OPCServerID": SIM,
+def test_tls_link(agent, tls_peer):
+    connected_agent(agent, tls_peer, tls=1)
+    tls_peer.send({"cmd": "ping", "TransID": 3, "OPCServerID": SIM})
+    expect_exact(tls_peer, "ping", {"cmd": "ping", "TransID": 3, "OPCServerID": SIM,
                                     "OPCState": "CommFault"})
-        assert agent.close() < 15
-    finally:
-        peer.stop()
+    assert agent.close() < 15

@@ -3,7 +3,6 @@ accepting connections or stop reading: lines the agent must survive on the same 
 long for it (the link is dropped and built again, also over TLS), a peer that closes mid-line,
 goes silent, refuses connections for a while or stops reading. After each, a ping round trip
 shows the agent answering normally."""
-import subprocess
 import threading
 import time
 from types import SimpleNamespace
@@ -211,25 +210,17 @@ def test_closes_promptly_while_its_writes_block(link):
     assert link.agent.close() < 15
 
 
-def test_line_limits_over_tls(agent, tmp_path):
-    cert, key = tmp_path / "peer.crt", tmp_path / "peer.key"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                    "-subj", "/CN=127.0.0.1", "-keyout", str(key), "-out", str(cert)],
-                   check=True, capture_output=True)
-    peer = ScadaPeer(tls_files=(str(cert), str(key))).start()
-    try:
-        agent.configure(port=peer.port, tls=1)
-        agent.start()
-        wire = Wire(peer)
-        _, first = wait_online(wire)
-        wire.send(ping_line(501, pad_to=MAX_LINE))  # the longest line accepted
-        assert wire.expect({"cmd": "ping", "TransID": 501, "OPCServerID": SIM,
-                            "OPCState": "CommFault"}) == first
-        start = wire.mark()
-        sender = send_quietly(wire, b"y" * (20 * 1024 * 1024))
-        _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
-        assert number > first
-        sender.join(timeout=30)
-        assert wire.ping(502, state="CommFault") == number
-    finally:
-        peer.stop()
+def test_line_limits_over_tls(agent, tls_peer):
+    agent.configure(port=tls_peer.port, tls=1)
+    agent.start()
+    wire = Wire(tls_peer)
+    _, first = wait_online(wire)
+    wire.send(ping_line(501, pad_to=MAX_LINE))  # the longest line accepted
+    assert wire.expect({"cmd": "ping", "TransID": 501, "OPCServerID": SIM,
+                        "OPCState": "CommFault"}) == first
+    start = wire.mark()
+    sender = send_quietly(wire, b"y" * (20 * 1024 * 1024))
+    _, number = wait_online(wire, RECONNECT_TIMEOUT, start)
+    assert number > first
+    sender.join(timeout=30)
+    assert wire.ping(502, state="CommFault") == number
