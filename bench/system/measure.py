@@ -14,7 +14,6 @@ See bench/README.md for what each figure means and how it is taken.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
@@ -28,8 +27,9 @@ sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
 from load_support import (PushChecker, ResourceProbe, SimRegistration, chunks,  # noqa: E402
                           connect_and_browse, counter_server, drain, request_values, tag_path,
-                          windows_path, write_config)
+                          write_config)
 from scada_peer import ScadaPeer  # noqa: E402
+from winagent import Agent, Wine  # noqa: E402
 
 RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
 RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
@@ -80,41 +80,28 @@ class Session:
     def __init__(self, build, work):
         self.build = build
         self.work = work
-        self.env = build / "wine-env.sh"
+        self.wine = Wine(build)
         self.agent = None
         self.peer = None
         self.probe = None
 
-    def wine(self, *args, timeout=120):
-        return subprocess.run([str(self.env), *map(str, args)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout).returncode
-
     def start_agent(self, log=False):
-        folder = Path(tempfile.mkdtemp(dir=self.work))
-        exe = folder / "tagrelay.exe"
-        shutil.copy(self.build / "src" / "shell" / "tagrelay.exe", exe)
         self.peer = ScadaPeer().start()
-        (folder / "tagrelayConfig.ini").write_text(
-            "[tagrelayConfig]\r\nKelScadaIp=127.0.0.1\r\n"
-            f"KelScadaPort={self.peer.port}\r\nuid=4711000099\r\nIsSSLSecure=0\r\n")
-        self.agent = subprocess.Popen([str(self.env), windows_path(exe)],
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL)
-        self.probe = ResourceProbe(self.build, exe)
+        self.agent = Agent(self.wine, Path(tempfile.mkdtemp(dir=self.work)))
+        self.agent.configure(port=self.peer.port, uid="4711000099")
+        self.agent.start()
+        self.probe = ResourceProbe(self.build, self.agent.exe)
         if log:
             enable = self.build / "tools" / "wine" / "enable_log.exe"
-            if self.wine(enable, 30) != 0:
+            if self.wine.run(enable, timeout=30).returncode != 0:
                 raise RuntimeError("enable_log.exe could not tick the log switch")
         self.peer.wait_json("serverOnline", timeout=CONNECT_TIMEOUT)
 
     def stop_agent(self):
-        self.wine("taskkill", "/IM", "tagrelay.exe")
         try:
-            self.agent.wait(timeout=30)
+            self.agent.close()
         except subprocess.TimeoutExpired:
-            self.wine("taskkill", "/F", "/IM", "tagrelay.exe")
-            self.agent.wait(timeout=10)
+            pass  # close() has already ended it by force
         self.peer.stop()
 
 
@@ -326,7 +313,7 @@ def main():
           f"load average {os.getloadavg()[0]:.1f}")
     with tempfile.TemporaryDirectory(prefix="tagrelay-measure-") as work:
         session = Session(build, Path(work))
-        if session.wine("--start") != 0:
+        if session.wine.run("--start", timeout=120).returncode != 0:
             raise SystemExit("wine-env.sh --start failed")
         try:
             configs = [write_config(Path(work) / name, servers)
@@ -348,7 +335,7 @@ def main():
                         measure_rate(session, [int(x) for x in levels.split(",")], args.window,
                                      log, servers, period)
         finally:
-            session.wine("--stop")
+            session.wine.run("--stop", timeout=120)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,5 @@
 """System tests: the real tagrelay.exe under Wine against opcsim and a SCADA peer on 127.0.0.1."""
-import os
-import shutil
-import subprocess
 import sys
-import time
 from pathlib import Path
 
 import pytest
@@ -12,30 +8,12 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
 from scada_peer import ScadaPeer, make_throwaway_certificate  # noqa: E402
+from winagent import Agent, Wine, windows_path  # noqa: E402
 
 
 def pytest_addoption(parser):
     parser.addoption("--build-dir", default=str(ROOT / "build" / "windows"),
                      help="the windows build folder")
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
-
-
-class Wine:
-    def __init__(self, build):
-        self.build = build
-        self.env_script = build / "wine-env.sh"
-
-    def run(self, *args, timeout=60):
-        return subprocess.run([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
-
-    def spawn(self, *args, env=None):
-        return subprocess.Popen([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                env=None if env is None else {**os.environ, **env})
 
 
 @pytest.fixture(scope="session")
@@ -50,56 +28,6 @@ def wine(request):
     assert w.run("regsvr32", "/s", windows_path(dll)).returncode == 0
     yield w
     w.run("--stop")
-
-
-class Agent:
-    """tagrelay.exe in a folder of its own, with the configuration file the test writes. Agents
-    that run at the same time get image names of their own, so closing one leaves the others."""
-
-    def __init__(self, wine, folder, name="tagrelay.exe"):
-        self.wine = wine
-        self.folder = folder
-        self.exe = folder / name
-        self.process = None
-        build = wine.build
-        shutil.copy(build / "src" / "shell" / "tagrelay.exe", self.exe)
-        openssl = Path(os.environ.get("TAGRELAY_OPENSSL_WIN_DIR",
-                                      "/var/cache/tagrelay/openssl-mingw64"))
-        for dll in ("libssl-3-x64.dll", "libcrypto-3-x64.dll"):
-            if (openssl / dll).exists():
-                shutil.copy(openssl / dll, folder / dll)
-
-    @property
-    def ini(self):
-        return self.folder / "tagrelayConfig.ini"
-
-    def configure(self, host="127.0.0.1", port=0, uid="4711000042", tls=0):
-        self.ini.write_text("[tagrelayConfig]\r\n"
-                            f"KelScadaIp={host}\r\nKelScadaPort={port}\r\n"
-                            f"uid={uid}\r\nIsSSLSecure={tls}\r\n")
-
-    def start(self, env=None):
-        """Starts tagrelay.exe; env adds environment variables (OPCSIM_CONFIG, say)."""
-        self.process = self.wine.spawn(windows_path(self.exe), env=env)
-
-    def close(self, timeout=30):
-        """Asks the window to close (WM_CLOSE) and returns the seconds it took to exit."""
-        started = time.monotonic()
-        self.wine.run("taskkill", "/IM", self.exe.name)
-        try:
-            self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise
-        return time.monotonic() - started
-
-    def kill(self):
-        if self.process and self.process.poll() is None:
-            self.wine.run("taskkill", "/F", "/IM", self.exe.name)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
 
 
 @pytest.fixture

@@ -10,9 +10,7 @@ import subprocess
 import time
 from pathlib import Path
 
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
+from winagent import windows_path
 
 
 # ---------------------------------------------------------------- simulated servers
@@ -142,10 +140,6 @@ class ResourceProbe:
 
 
 # ---------------------------------------------------------------- the wire
-
-def compact(obj):
-    return json.dumps(obj, separators=(",", ":"), ensure_ascii=False)
-
 
 def next_line(peer, timeout):
     """The next raw line from the agent, or None when none came within timeout."""

@@ -9,7 +9,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from conftest import Agent
+from winagent import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, RECONNECT_TIMEOUT, SIM, Gate, Wire, compact, is_push, recorded,
                   tag_hash, wait_online)
@@ -29,12 +29,8 @@ def link(wine, tmp_path_factory):
         wire = Wire(peer)
         _, number = wait_online(wire)
         # A connected server keeps its connection across every loss of the link.
-        wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
-                   "responseTime": 500})
-        wire.expect({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM})
-        wire.send({"cmd": "OPCConnect", "TransID": 2, "OPCServerID": EDGE, "syncMode": "async",
-                   "responseTime": 200})
-        wire.expect({"cmd": "OPCConnect", "TransID": 2, "OPCServerID": EDGE})
+        wire.connect(1, SIM, "sync", 500)
+        wire.connect(2, EDGE, "async", 200)
         wire.send({"cmd": "getValues", "TransID": 3, "OPCServerID": EDGE, "tagNames": [UPTIME]})
         wire.wait_json("getValues", TransID=3)
         yield SimpleNamespace(agent=agent, wire=wire, gate=gate, connection=number)

@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from conftest import Agent, windows_path
+from winagent import Agent, windows_path
 from scada_peer import ScadaPeer
 from wire import (EDGE, SIM, Wire, compact, fault_config, is_push, recorded,
                   tag_hash, wait_online)

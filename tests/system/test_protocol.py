@@ -9,7 +9,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from conftest import Agent
+from winagent import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, parse,
                   recorded, tag_hash, wait_online)
@@ -118,12 +118,8 @@ def test_server_list_appends_servers_installed_later(proto):
 
 def test_connects_in_sync_and_async_mode(proto):
     wire = proto.wire
-    wire.send({"cmd": "OPCConnect", "TransID": 10, "OPCServerID": SIM, "syncMode": "sync",
-               "responseTime": 500})
-    wire.expect({"cmd": "OPCConnect", "TransID": 10, "OPCServerID": SIM})
-    wire.send({"cmd": "OPCConnect", "TransID": 11, "OPCServerID": EDGE, "syncMode": "async",
-               "responseTime": 200})
-    wire.expect({"cmd": "OPCConnect", "TransID": 11, "OPCServerID": EDGE})
+    wire.connect(10, SIM, "sync", 500)
+    wire.connect(11, EDGE, "async", 200)
 
 
 def test_lists_tags_with_names_hashes_and_access(proto):
@@ -423,9 +419,7 @@ def test_disconnect_and_connect_again(proto):
                  "tagName": TEMP_PV})
 
     # Any mode text but "sync" (letter case counts) connects asynchronously: values are pushed.
-    wire.send({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE, "syncMode": "Sync",
-               "responseTime": 200})
-    wire.expect({"cmd": "OPCConnect", "TransID": 1304, "OPCServerID": EDGE})
+    wire.connect(1304, EDGE, "Sync", 200)
     start = wire.mark()
     get_values(wire, 1305, EDGE, [UPTIME])
     _, push, _ = wire.wait_json("getValues", TransID=0, OPCServerID=EDGE, start=start)
@@ -445,9 +439,7 @@ def test_decimal_comma_of_the_regional_settings(comma_locale, agent, peer):
     agent.start()
     wire = Wire(peer)
     wait_online(wire)
-    wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
-               "responseTime": 200})
-    wire.expect({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM})
+    wire.connect(1, SIM, "sync", 200)
     limited = diag("Limited")
     get_values(wire, 2, SIM, [limited])
     # A number is written with the user's separator; either separator is read. The value read

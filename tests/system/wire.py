@@ -121,6 +121,13 @@ class Wire:
         return self.expect({"cmd": "ping", "TransID": transid, "OPCServerID": server,
                             "OPCState": state}, timeout)
 
+    def connect(self, transid, server, mode, response_time, timeout=20.0):
+        """An OPCConnect round trip that must succeed; returns the connection number."""
+        self.send({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server,
+                   "syncMode": mode, "responseTime": response_time})
+        return self.expect({"cmd": "OPCConnect", "TransID": transid, "OPCServerID": server},
+                           timeout)
+
     def between(self, start, end):
         return [raw for _, raw in self.lines[start:end]]
 
