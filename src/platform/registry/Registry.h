@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,27 @@ struct TRegValue {
   std::vector<uint8_t> Data;
 };
 
+// Result codes of reading one subkey name by index, numbered as Windows numbers them.
+namespace RegEnum {
+constexpr long Success = 0;
+constexpr long MoreData = 234;     // the name is longer than the buffer
+constexpr long NoMoreItems = 259;  // the index is past the last subkey
+constexpr long KeyDeleted = 1018;  // the key was deleted while it was open
+// No key lists more subkeys than this; an enumeration that seems to go on beyond it is cut there.
+constexpr uint32_t MaxSubKeys = 1u << 22;
+}  // namespace RegEnum
+
+// Reads the name of subkey Index into Name, in a buffer of Capacity characters; returns one of the
+// result codes above (or any other Windows error code).
+using TReadSubKeyName = std::function<long(uint32_t Index, size_t Capacity, std::u16string& Name)>;
+
+// Reads names by index from 0 until the registry reports anything other than success or a name
+// too long for the buffer (which doubles the buffer, up to the longest name a key can have), or
+// until MaxCount names were read. A key deleted during the walk, or an error that repeats for every
+// index, therefore ends the list instead of looping.
+std::vector<std::u16string> CollectSubKeyNames(const TReadSubKeyName& Read, size_t Capacity,
+                                               uint32_t MaxCount = RegEnum::MaxSubKeys);
+
 // One key opened for reading; the handle is closed when the object goes.
 class TRegKey {
  public:
@@ -36,7 +58,8 @@ class TRegKey {
   TRegKey(const TRegKey&) = delete;
   TRegKey& operator=(const TRegKey&) = delete;
 
-  // Names of the direct subkeys, in the order the registry lists them.
+  // Names of the direct subkeys, in the order the registry lists them; the list ends early at the
+  // first error (see CollectSubKeyNames).
   std::vector<std::u16string> SubKeyNames() const;
   // The default (unnamed) value; nothing when it is absent or cannot be read.
   std::optional<TRegValue> DefaultValue() const;

@@ -13,6 +13,8 @@ struct TKeyNode {
   std::u16string Name;
   std::optional<TRegValue> Default;
   bool Refused = false;
+  long EnumFault = RegEnum::Success;  // returned for every subkey index from EnumFaultFrom on
+  uint32_t EnumFaultFrom = 0;
   std::vector<std::shared_ptr<TKeyNode>> Children;  // kept in listing order
 };
 
@@ -115,11 +117,20 @@ std::unique_ptr<TRegKey> TRegKey::Open(const std::u16string& Path) {
   return std::unique_ptr<TRegKey>(new TRegKey(std::make_unique<THandle>(THandle{Node})));
 }
 
+// One index at a time, each under the lock, as the registry answers one RegEnumKeyExW at a time:
+// keys added or removed meanwhile shift the listing as they would there.
 std::vector<std::u16string> TRegKey::SubKeyNames() const {
-  std::lock_guard Guard(Tree().Lock);
-  std::vector<std::u16string> Names;
-  for (const auto& Child : Handle->Node->Children) Names.push_back(Child->Name);
-  return Names;
+  const auto Node = Handle->Node;
+  auto Read = [&Node](uint32_t Index, size_t Capacity, std::u16string& Name) -> long {
+    std::lock_guard Guard(Tree().Lock);
+    if (Node->EnumFault != RegEnum::Success && Index >= Node->EnumFaultFrom) return Node->EnumFault;
+    if (Index >= Node->Children.size()) return RegEnum::NoMoreItems;
+    const std::u16string& Child = Node->Children[Index]->Name;
+    if (Child.size() + 1 > Capacity) return RegEnum::MoreData;
+    Name = Child;
+    return RegEnum::Success;
+  };
+  return CollectSubKeyNames(Read, 256);
 }
 
 std::optional<TRegValue> TRegKey::DefaultValue() const {
@@ -156,6 +167,14 @@ void DeleteKey(const std::u16string& Path) {
 void SetOpenRefused(const std::u16string& Path, bool Refused) {
   std::lock_guard Guard(Tree().Lock);
   if (auto Node = Create(Path)) Node->Refused = Refused;
+}
+
+void SetEnumFault(const std::u16string& Path, long Rc, uint32_t FromIndex) {
+  std::lock_guard Guard(Tree().Lock);
+  if (auto Node = Find(Path)) {
+    Node->EnumFault = Rc;
+    Node->EnumFaultFrom = FromIndex;
+  }
 }
 
 void Clear() {

@@ -20,6 +20,9 @@ void DeleteDefaultValue(const std::u16string& Path);
 void DeleteKey(const std::u16string& Path);
 // While set, opening Path fails as if access were denied.
 void SetOpenRefused(const std::u16string& Path, bool Refused);
+// While Rc is not 0, listing the subkeys of Path answers Rc for every index from FromIndex on, as
+// a registry would for a key deleted during the listing or for an error that repeats.
+void SetEnumFault(const std::u16string& Path, long Rc, uint32_t FromIndex = 0);
 // Empties the whole tree.
 void Clear();
 // Called with the path at the start of every open (outside the tree's lock), so tests can hold a

@@ -31,29 +31,23 @@ std::unique_ptr<TRegKey> TRegKey::Open(const std::u16string& Path) {
   return std::unique_ptr<TRegKey>(new TRegKey(std::move(H)));
 }
 
-// Enumerates until the registry says there is no more: a count taken beforehand would cut the
-// list short when another program adds keys during the walk. A name longer than the buffer
-// (added after the size was read) grows the buffer and is read again.
+// Enumerates by index rather than up to a count taken beforehand, which would cut the list short
+// when another program adds keys during the walk.
 std::vector<std::u16string> TRegKey::SubKeyNames() const {
-  std::vector<std::u16string> Names;
   DWORD MaxLen = 0;
   if (RegQueryInfoKeyW(Handle->Key, nullptr, nullptr, nullptr, nullptr, &MaxLen, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-    return Names;
-  std::u16string Buffer(std::max<DWORD>(MaxLen + 1, 256), u'\0');
-  for (DWORD I = 0;;) {
-    DWORD Len = static_cast<DWORD>(Buffer.size());
-    const LONG Rc = RegEnumKeyExW(Handle->Key, I, reinterpret_cast<wchar_t*>(Buffer.data()), &Len,
+    return {};
+  const HKEY Key = Handle->Key;
+  auto Read = [Key](uint32_t Index, size_t Capacity, std::u16string& Name) -> long {
+    Name.resize(Capacity);
+    DWORD Len = static_cast<DWORD>(Capacity);
+    const LONG Rc = RegEnumKeyExW(Key, Index, reinterpret_cast<wchar_t*>(Name.data()), &Len,
                                   nullptr, nullptr, nullptr, nullptr);
-    if (Rc == ERROR_NO_MORE_ITEMS) break;
-    if (Rc == ERROR_MORE_DATA && Buffer.size() < 32768) {
-      Buffer.resize(Buffer.size() * 2);
-      continue;
-    }
-    if (Rc == ERROR_SUCCESS) Names.emplace_back(Buffer.data(), Len);
-    ++I;
-  }
-  return Names;
+    Name.resize(Rc == ERROR_SUCCESS ? Len : 0);
+    return Rc;
+  };
+  return CollectSubKeyNames(Read, std::max<size_t>(MaxLen + 1, 256));
 }
 
 std::optional<TRegValue> TRegKey::DefaultValue() const {

@@ -62,7 +62,65 @@ TEST_F(RegistryTest, DefaultValueComesBackWithItsTypeAndBytes) {
   }
 }
 
+// A registry that answers by index from a script: the names it holds, then Rc for every later
+// index; names longer than the buffer get MoreData.
+struct TScriptedKey {
+  std::vector<std::u16string> Names;
+  long Rc = RegEnum::NoMoreItems;
+  int Calls = 0;
+  long operator()(uint32_t Index, size_t Capacity, std::u16string& Name) {
+    ++Calls;
+    if (Index >= Names.size()) return Rc;
+    if (Names[Index].size() + 1 > Capacity) return RegEnum::MoreData;
+    Name = Names[Index];
+    return RegEnum::Success;
+  }
+};
+
+TEST(CollectSubKeyNamesTest, EndsAtTheFirstResultThatIsNeitherSuccessNorMoreData) {
+  const std::u16string Long(300, u'x');
+  struct Case {
+    long Rc;
+    std::vector<std::u16string> Names;
+  };
+  const Case Cases[] = {
+      {RegEnum::NoMoreItems, {u"a", u"b", u"c"}},
+      {RegEnum::KeyDeleted, {u"a"}},  // repeats for every index: must still end
+      {RegEnum::KeyDeleted, {}},
+      {5 /* access denied */, {u"a", u"b"}},
+      {RegEnum::MoreData, {u"a"}},  // too long at any size: ends once the buffer is at its limit
+      {RegEnum::NoMoreItems, {u"a", Long, u"b"}},  // a long name grows the buffer
+  };
+  for (const Case& C : Cases) {
+    TScriptedKey Key{C.Names, C.Rc};
+    EXPECT_EQ(CollectSubKeyNames(std::ref(Key), 256), C.Names) << C.Rc;
+    EXPECT_LT(Key.Calls, 100) << C.Rc;
+  }
+}
+
+TEST(CollectSubKeyNamesTest, NeverReadsPastTheBound) {
+  int Calls = 0;
+  auto Endless = [&](uint32_t, size_t, std::u16string& Name) {
+    ++Calls;
+    Name = u"k";
+    return RegEnum::Success;
+  };
+  EXPECT_EQ(CollectSubKeyNames(Endless, 256, 1000).size(), 1000u);
+  EXPECT_EQ(Calls, 1000);
+}
+
 #ifndef _WIN32
+TEST_F(RegistryTest, AnEnumerationFaultEndsTheListingWhereItStarts) {
+  for (const char16_t* Name : {u"a", u"b", u"c"})
+    ASSERT_TRUE(RegistryFill::CreateKey(Root + u"\\" + Name));
+  RegistryStandIn::SetEnumFault(Root, RegEnum::KeyDeleted, 2);
+  EXPECT_EQ(TRegKey::Open(Root)->SubKeyNames(), (std::vector<std::u16string>{u"a", u"b"}));
+  RegistryStandIn::SetEnumFault(Root, RegEnum::MoreData, 0);
+  EXPECT_TRUE(TRegKey::Open(Root)->SubKeyNames().empty());
+  RegistryStandIn::SetEnumFault(Root, RegEnum::Success);
+  EXPECT_EQ(TRegKey::Open(Root)->SubKeyNames().size(), 3u);
+}
+
 TEST_F(RegistryTest, RefusedKeysDoNotOpenAndOpenHandlesOutliveDeletion) {
   ASSERT_TRUE(RegistryFill::SetDefaultString(Root + u"\\Kept", u"v"));
   RegistryStandIn::SetOpenRefused(Root + u"\\Locked", true);

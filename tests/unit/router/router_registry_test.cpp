@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
+#include <future>
 #include <set>
 #include <thread>
 
 #include "LoopbackPeer.h"
+#include "Registry.h"
 #include "RegistryFill.h"
 #include "Router.h"
 #ifndef _WIN32
@@ -195,6 +198,27 @@ TEST_F(RouterRegistryTest, BusyWhileAnyScanRuns) {
   Gate.Release(1);
   First.join();
   EXPECT_FALSE(Router.IsBusy());
+}
+
+// A key whose listing fails at every index (deleted during the walk, or a fault that repeats) ends
+// that key's listing: the walk ends, the candidate is skipped, the others are found.
+TEST_F(RouterRegistryTest, AListingFaultSkipsTheCandidateAndTheScanEnds) {
+  const long Faults[] = {RegEnum::KeyDeleted, RegEnum::MoreData, 5 /* access denied */};
+  for (const long Fault : Faults) {
+    Clean();
+    for (int N = 0; N < 3; ++N) AddServer(Key(N), ClassId(N));
+    RegistryStandIn::SetEnumFault(Key(1), Fault);
+    TRouter Router;
+    auto Scan = std::async(std::launch::async, [&] { Router.SyncOPCInteractors(); });
+    if (Scan.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      ADD_FAILURE() << "the scan did not end, fault " << Fault;
+      std::_Exit(1);  // the scan's thread cannot be stopped
+    }
+    EXPECT_FALSE(Router.IsBusy()) << Fault;
+    EXPECT_GE(Router.FindOPCInteractor(u"TgReg.0", ClassId(0)), 0) << Fault;
+    EXPECT_EQ(Router.FindOPCInteractor(u"", ClassId(1)), -1) << Fault;
+    EXPECT_GE(Router.FindOPCInteractor(u"TgReg.2", ClassId(2)), 0) << Fault;
+  }
 }
 #endif
 
