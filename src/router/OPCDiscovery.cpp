@@ -50,21 +50,14 @@ TOPCServerEntry Candidate(const std::u16string& KeyName) {
   return Entry;
 }
 
-}  // namespace
-
-TOPCServers WalkOPCServers(TLogger* Logger) {
-  return WalkOPCServers([Logger](int32_t Cmd, const std::u16string& Text) {
-    if (Logger) Logger->ToLog(Cmd, Text, 0);
-  });
-}
-
-TOPCServers WalkOPCServers(const TDiscoveryLog& Log) {
+// One walk; nothing when the classes key cannot be opened.
+std::optional<TOPCServers> WalkClasses(const TDiscoveryLog& Log) {
   Log(LogInfo, u"Observing OPC servers...");
   TOPCServers Found;
   const auto Classes = TRegKey::Open(ClassesPath);
   if (!Classes) {
     Log(LogError, u"Cannot observe OPC servers");
-    return Found;
+    return std::nullopt;
   }
   for (const std::u16string& KeyName : Classes->SubKeyNames()) {
     TOPCServerEntry Entry = Candidate(KeyName);
@@ -76,4 +69,41 @@ TOPCServers WalkOPCServers(const TDiscoveryLog& Log) {
   }
   Log(LogDone, u"");
   return Found;
+}
+
+}  // namespace
+
+TOPCServers WalkOPCServers(TLogger* Logger) {
+  return WalkOPCServers([Logger](int32_t Cmd, const std::u16string& Text) {
+    if (Logger) Logger->ToLog(Cmd, Text, 0);
+  });
+}
+
+TOPCServers WalkOPCServers(const TDiscoveryLog& Log) {
+  return WalkClasses(Log).value_or(TOPCServers{});
+}
+
+TOPCServerCache::TOPCServerCache() = default;
+TOPCServerCache::~TOPCServerCache() = default;
+
+// A reused result logs what the walk that found it logged, so the log reads the same whether or
+// not the registry was read again.
+TOPCServers TOPCServerCache::Servers(const TDiscoveryLog& Log) {
+  std::unique_lock Guard(Lock);
+  if (Watch && !Watch->Fired()) {
+    TOPCServers Reused = Last;
+    Guard.unlock();
+    Log(LogInfo, u"Observing OPC servers...");
+    Log(LogDone, u"");
+    return Reused;
+  }
+  Guard.unlock();
+  auto Armed = TRegChangeWatch::Arm(ClassesPath);
+  ++WalkCount;
+  std::optional<TOPCServers> Found = WalkClasses(Log);
+  if (!Found) return {};
+  Guard.lock();
+  Watch = std::move(Armed);
+  Last = *Found;
+  return std::move(*Found);
 }

@@ -137,7 +137,7 @@ void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
 
 TOPCServers TRouter::GetOPCServersList() {
   TScanCount Scan(CalcFlag);
-  return WalkOPCServers([this](int32_t Cmd, const std::u16string& Text) { Log(Cmd, Text, 0); });
+  return ServerCache.Servers([this](int32_t Cmd, const std::u16string& Text) { Log(Cmd, Text, 0); });
 }
 
 // Counted as a scan until the last worker is registered, so that destruction waits for it.

@@ -113,6 +113,7 @@ class TRouter : public TLinkRouter {
   std::vector<TInteractorSlot> OPCInteractors;
   std::mutex SyncLock;           // one registration pass at a time
   std::atomic<int> CalcFlag{0};  // number of server scans running
+  TOPCServerCache ServerCache;   // the last scan's servers while the registry stays unchanged
   std::atomic<bool> TCPOnError{false};
   std::mutex WriteLock;  // one writer on the link at a time
   std::atomic<char16_t> DecimalSeparator;

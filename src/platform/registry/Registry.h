@@ -70,3 +70,25 @@ class TRegKey {
   explicit TRegKey(std::unique_ptr<THandle> Handle);
   std::unique_ptr<THandle> Handle;
 };
+
+// A change notification on a key and everything below it: subkeys added or removed, values set or
+// removed, security changed. Armed when made; once fired it stays fired, so a change between
+// arming and asking is never missed.
+class TRegChangeWatch {
+ public:
+  // nullptr when Path cannot be opened or the notification cannot be armed.
+  static std::unique_ptr<TRegChangeWatch> Arm(const std::u16string& Path);
+
+  ~TRegChangeWatch();
+  TRegChangeWatch(const TRegChangeWatch&) = delete;
+  TRegChangeWatch& operator=(const TRegChangeWatch&) = delete;
+
+  // True once anything under the key has changed since arming.
+  bool Fired() const;
+
+  struct THandle;
+
+ private:
+  explicit TRegChangeWatch(std::unique_ptr<THandle> Handle);
+  std::unique_ptr<THandle> Handle;
+};

@@ -15,6 +15,7 @@ struct TKeyNode {
   bool Refused = false;
   long EnumFault = RegEnum::Success;  // returned for every subkey index from EnumFaultFrom on
   uint32_t EnumFaultFrom = 0;
+  uint64_t Changes = 0;  // counts changes of this key or anything below it
   std::vector<std::shared_ptr<TKeyNode>> Children;  // kept in listing order
 };
 
@@ -87,11 +88,37 @@ std::shared_ptr<TKeyNode> Find(const std::u16string& Path) {
   return Node;
 }
 
+// Counts a change on every key from the root down to Path (as far as it exists).
+void Touch(const std::u16string& Path) {
+  auto Node = Tree().Root;
+  ++Node->Changes;
+  for (const auto& Part : SplitPath(Path).value_or(std::vector<std::u16string>{})) {
+    Node = FindChild(*Node, Part);
+    if (!Node) return;
+    ++Node->Changes;
+  }
+}
+
+// Counts a change on Node and every key below it, for a subtree being removed.
+void TouchAll(TKeyNode& Node) {
+  ++Node.Changes;
+  for (const auto& Child : Node.Children) TouchAll(*Child);
+}
+
 std::shared_ptr<TKeyNode> Create(const std::u16string& Path) {
   auto Parts = SplitPath(Path);
   if (!Parts) return nullptr;
   auto Node = Tree().Root;
-  for (const auto& Part : *Parts) Node = AddChild(*Node, Part);
+  bool Created = false;
+  for (const auto& Part : *Parts) {
+    auto Child = FindChild(*Node, Part);
+    if (!Child) {
+      Child = AddChild(*Node, Part);
+      Created = true;
+    }
+    Node = Child;
+  }
+  if (Created) Touch(Path);
   return Node;
 }
 
@@ -138,6 +165,28 @@ std::optional<TRegValue> TRegKey::DefaultValue() const {
   return Handle->Node->Default;
 }
 
+struct TRegChangeWatch::THandle {
+  std::shared_ptr<TKeyNode> Node;
+  uint64_t ArmedAt = 0;
+};
+
+TRegChangeWatch::TRegChangeWatch(std::unique_ptr<THandle> H) : Handle(std::move(H)) {}
+TRegChangeWatch::~TRegChangeWatch() = default;
+
+std::unique_ptr<TRegChangeWatch> TRegChangeWatch::Arm(const std::u16string& Path) {
+  std::lock_guard Guard(Tree().Lock);
+  auto Node = Find(Path);
+  if (!Node || Node->Refused) return nullptr;
+  const uint64_t Now = Node->Changes;
+  return std::unique_ptr<TRegChangeWatch>(
+      new TRegChangeWatch(std::make_unique<THandle>(THandle{std::move(Node), Now})));
+}
+
+bool TRegChangeWatch::Fired() const {
+  std::lock_guard Guard(Tree().Lock);
+  return Handle->Node->Changes != Handle->ArmedAt;
+}
+
 namespace RegistryStandIn {
 
 void CreateKey(const std::u16string& Path) {
@@ -147,12 +196,18 @@ void CreateKey(const std::u16string& Path) {
 
 void SetDefaultValue(const std::u16string& Path, uint32_t Type, const std::vector<uint8_t>& Data) {
   std::lock_guard Guard(Tree().Lock);
-  if (auto Node = Create(Path)) Node->Default = TRegValue{Type, Data};
+  if (auto Node = Create(Path)) {
+    Node->Default = TRegValue{Type, Data};
+    Touch(Path);
+  }
 }
 
 void DeleteDefaultValue(const std::u16string& Path) {
   std::lock_guard Guard(Tree().Lock);
-  if (auto Node = Find(Path)) Node->Default.reset();
+  auto Node = Find(Path);
+  if (!Node || !Node->Default) return;
+  Node->Default.reset();
+  Touch(Path);
 }
 
 void DeleteKey(const std::u16string& Path) {
@@ -161,12 +216,19 @@ void DeleteKey(const std::u16string& Path) {
   auto Parent = Slash == std::u16string::npos ? Tree().Root : Find(Path.substr(0, Slash));
   if (!Parent) return;
   const std::u16string Name = Slash == std::u16string::npos ? Path : Path.substr(Slash + 1);
-  std::erase_if(Parent->Children, [&](const auto& C) { return CompareNames(C->Name, Name) == 0; });
+  auto Removed = FindChild(*Parent, Name);
+  if (!Removed) return;
+  TouchAll(*Removed);
+  std::erase_if(Parent->Children, [&](const auto& C) { return C == Removed; });
+  Touch(Path.substr(0, Slash == std::u16string::npos ? 0 : Slash));
 }
 
 void SetOpenRefused(const std::u16string& Path, bool Refused) {
   std::lock_guard Guard(Tree().Lock);
-  if (auto Node = Create(Path)) Node->Refused = Refused;
+  if (auto Node = Create(Path)) {
+    Node->Refused = Refused;
+    Touch(Path);
+  }
 }
 
 void SetEnumFault(const std::u16string& Path, long Rc, uint32_t FromIndex) {
@@ -174,11 +236,13 @@ void SetEnumFault(const std::u16string& Path, long Rc, uint32_t FromIndex) {
   if (auto Node = Find(Path)) {
     Node->EnumFault = Rc;
     Node->EnumFaultFrom = FromIndex;
+    Touch(Path);
   }
 }
 
 void Clear() {
   std::lock_guard Guard(Tree().Lock);
+  TouchAll(*Tree().Root);
   Tree().Root = std::make_shared<TKeyNode>();
 }
 

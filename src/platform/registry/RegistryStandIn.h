@@ -1,6 +1,8 @@
 // The native build's registry: one process-wide in-memory tree standing for HKEY_LOCAL_MACHINE.
 // Tests fill it; TRegKey reads it. Key names compare without regard to ASCII letter case, and
 // subkeys are listed in that case-blind alphabetical order, as the Windows registry lists them.
+// Every change made here counts on the key and on every key above it (and, for a removed subtree,
+// on every key in it), which is what a TRegChangeWatch armed on one of them sees.
 #pragma once
 
 #include <cstdint>

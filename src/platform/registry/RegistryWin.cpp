@@ -65,3 +65,42 @@ std::optional<TRegValue> TRegKey::DefaultValue() const {
   }
   return std::nullopt;
 }
+
+struct TRegChangeWatch::THandle {
+  HKEY Key = nullptr;
+  HANDLE Event = nullptr;
+  ~THandle() {
+    if (Key) RegCloseKey(Key);  // ends the notification before its event goes
+    if (Event) CloseHandle(Event);
+  }
+};
+
+TRegChangeWatch::TRegChangeWatch(std::unique_ptr<THandle> H) : Handle(std::move(H)) {}
+TRegChangeWatch::~TRegChangeWatch() = default;
+
+namespace {
+constexpr DWORD WatchedChanges =
+    REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
+// Keeps the notification armed when the arming thread ends (the reader thread of one connection
+// arms it, the next connection's thread asks); Windows before 8 refuses the flag.
+constexpr DWORD ThreadAgnostic = 0x10000000L;
+}  // namespace
+
+std::unique_ptr<TRegChangeWatch> TRegChangeWatch::Arm(const std::u16string& Path) {
+  auto H = std::make_unique<THandle>();
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(Path), 0, KEY_NOTIFY, &H->Key) != ERROR_SUCCESS) {
+    H->Key = nullptr;
+    return nullptr;
+  }
+  H->Event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!H->Event) return nullptr;
+  LONG Rc = RegNotifyChangeKeyValue(H->Key, TRUE, WatchedChanges | ThreadAgnostic, H->Event, TRUE);
+  if (Rc == ERROR_INVALID_PARAMETER)
+    Rc = RegNotifyChangeKeyValue(H->Key, TRUE, WatchedChanges, H->Event, TRUE);
+  if (Rc != ERROR_SUCCESS) return nullptr;
+  return std::unique_ptr<TRegChangeWatch>(new TRegChangeWatch(std::move(H)));
+}
+
+bool TRegChangeWatch::Fired() const {
+  return WaitForSingleObject(Handle->Event, 0) != WAIT_TIMEOUT;
+}
