@@ -9,6 +9,7 @@ from types import SimpleNamespace
 
 import pytest
 
+from load_support import SimRegistration, counter_server, write_config
 from winagent import Agent
 from scada_peer import ScadaPeer
 from wire import (EDGE, EDGE_PROGID, SIM, SIM_PROGID, UID, Wire, compact, is_push, parse,
@@ -424,6 +425,34 @@ def test_disconnect_and_connect_again(proto):
     get_values(wire, 1305, EDGE, [UPTIME])
     _, push, _ = wire.wait_json("getValues", TransID=0, OPCServerID=EDGE, start=start)
     assert push["tagNames"] == [UPTIME] and push["qualities"] == ["1"]
+
+
+LATE_CLSID, LATE_PROGID = "{0BADC0DE-0000-4000-8000-00000000A010}", "Zzz.Tagrelay.Late.1"
+
+
+def test_server_registered_while_running_is_listed_by_the_next_request(proto, tmp_path):
+    """The agent reuses its last registry walk while the classes key is unchanged; registering a
+    server (regsvr32) is a change, so the very next getOPCServers lists it. Unregistering keeps
+    the worker, which stays listed and keeps its server connection."""
+    wire = proto.wire
+    wire.send({"cmd": "getOPCServers", "TransID": 1400})
+    _, before, _ = wire.wait_json("getOPCServers", TransID=1400)
+    assert LATE_CLSID not in [s["id"] for s in before["ListServers"]]
+    wire.send({"cmd": "getOPCServers", "TransID": 1401})  # nothing changed: the same list
+    wire.expect({"cmd": "getOPCServers", "TransID": 1401, "ListServers": before["ListServers"]})
+
+    config = write_config(tmp_path / "late.json",
+                          [counter_server(LATE_PROGID, LATE_CLSID, [("S", 3, 1000)])])
+    late = {"id": LATE_CLSID, "name": LATE_PROGID}
+    with SimRegistration(proto.wine.build, config):
+        wire.send({"cmd": "getOPCServers", "TransID": 1402})
+        wire.expect({"cmd": "getOPCServers", "TransID": 1402,
+                     "ListServers": before["ListServers"] + [late]})
+        wire.connect(1403, LATE_CLSID, "sync", 200)
+    wire.send({"cmd": "getOPCServers", "TransID": 1404})
+    wire.expect({"cmd": "getOPCServers", "TransID": 1404,
+                 "ListServers": before["ListServers"] + [late]})
+    wire.ping(1405, LATE_CLSID)
 
 
 @pytest.fixture
