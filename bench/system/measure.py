@@ -8,13 +8,17 @@
   latency   from a value change in the simulator to the push line at the peer, "async" mode
   rate      the highest sustained push rate (tag values per second) at which every change
             arrives, with the log off and with it on
+  servers   getOPCServers round trip, the first request after a registry change and the ones
+            that follow, in the prefix as it is and with 10,000 extra program identifier keys
 
-Usage: bench/system/measure.py [--build-dir build/windows] [--only idle,sync,latency,rate]
+Usage: bench/system/measure.py [--build-dir build/windows]
+                              [--only idle,sync,latency,rate,servers] [--agent-exe tagrelay.exe]
 See bench/README.md for what each figure means and how it is taken.
 """
 import argparse
 import os
 import statistics
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -29,7 +33,7 @@ from load_support import (PushChecker, ResourceProbe, SimRegistration, chunks,  
                           connect_and_browse, counter_server, drain, request_values, tag_path,
                           write_config)
 from scada_peer import ScadaPeer  # noqa: E402
-from winagent import Agent, Wine  # noqa: E402
+from winagent import Agent, Wine, windows_path  # noqa: E402
 
 RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
 RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
@@ -84,10 +88,13 @@ class Session:
         self.agent = None
         self.peer = None
         self.probe = None
+        self.exe = None  # another tagrelay.exe to measure instead of the build's
 
     def start_agent(self, log=False):
         self.peer = ScadaPeer().start()
         self.agent = Agent(self.wine, Path(tempfile.mkdtemp(dir=self.work)))
+        if self.exe:
+            shutil.copy(self.exe, self.agent.exe)
         self.agent.configure(port=self.peer.port, uid="4711000099")
         self.agent.start()
         self.probe = ResourceProbe(self.build, self.agent.exe)
@@ -155,6 +162,67 @@ def measure_sync(session, rounds):
           f"(3 lines at once) median {ms(statistics.median(three))}, "
           f"p99 {ms(percentile(three, 99))}")
     session.stop_agent()
+
+
+# ---------------------------------------------------------------- server list
+
+EXTRA_KEYS = 10000
+
+
+def classes_reg_file(path, count, remove=False):
+    """A .reg file that adds (or removes) `count` program identifier keys under
+    HKLM\\Software\\Classes, each with a CLSID subkey and no OPC key: what installed programs leave
+    there. `reg import` applies it in one go."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for n in range(count):
+        key = rf"HKEY_LOCAL_MACHINE\Software\Classes\Tagrelay.Bench.Extra{n:05d}.1"
+        if remove:
+            lines += [f"[-{key}]", ""]
+        else:
+            clsid = f"{{5A1D0C11-0000-4000-8000-{n:012d}}}"
+            lines += [f"[{key}]", '@="Bench extra"', "", f"[{key}\\CLSID]", f'@="{clsid}"', ""]
+    path.write_text("\r\n".join(lines), encoding="utf-16")
+    return path
+
+
+def server_list_round_trips(peer, transid, count):
+    times = []
+    for n in range(count):
+        started = time.monotonic()
+        peer.send({"cmd": "getOPCServers", "TransID": transid + n})
+        peer.wait_json("getOPCServers", TransID=transid + n, timeout=120)
+        times.append(time.monotonic() - started)
+    return times
+
+
+def measure_servers(session, rounds):
+    """The first getOPCServers after a change of HKLM\\Software\\Classes (a key added and
+    removed again) and the `rounds` that follow it, once in the prefix as it is and once with
+    EXTRA_KEYS more keys; the agent runs throughout."""
+    wine = session.wine
+    marker = r"HKLM\Software\Classes\Tagrelay.Bench.Marker"
+    add = classes_reg_file(session.work / "extra_add.reg", EXTRA_KEYS)
+    remove = classes_reg_file(session.work / "extra_remove.reg", EXTRA_KEYS, remove=True)
+    session.start_agent()
+    transid = 100
+    try:
+        for label in ("prefix as it is", f"with {EXTRA_KEYS} extra keys"):
+            if label.startswith("with"):
+                t0 = time.monotonic()
+                if wine.run("reg", "import", windows_path(add), timeout=600).returncode != 0:
+                    raise RuntimeError("reg import of the extra keys failed")
+                print(f"  ({EXTRA_KEYS} keys imported in {time.monotonic() - t0:.1f} s)")
+            wine.run("reg", "add", marker, "/f")
+            wine.run("reg", "delete", marker, "/f")
+            times = server_list_round_trips(session.peer, transid, rounds + 1)
+            transid += rounds + 1
+            rest = times[1:]
+            print(f"getOPCServers round trip, {label}: first after a change {ms(times[0])}; "
+                  f"the {rounds} following median {ms(statistics.median(rest))}, "
+                  f"p99 {ms(percentile(rest, 99))}, max {ms(max(rest))}")
+    finally:
+        session.stop_agent()
+        wine.run("reg", "import", windows_path(remove), timeout=600)
 
 
 # ---------------------------------------------------------------- latency
@@ -292,7 +360,10 @@ def measure_rate(session, levels, window, log, servers, period):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=str(ROOT / "build" / "windows"))
-    parser.add_argument("--only", default="idle,sync,latency,rate")
+    parser.add_argument("--only", default="idle,sync,latency,rate,servers")
+    parser.add_argument("--agent-exe", help="measure this tagrelay.exe instead of the build's")
+    parser.add_argument("--server-rounds", type=int, default=20,
+                        help="getOPCServers requests after the first, per registry size")
     parser.add_argument("--idle-seconds", type=float, default=30)
     parser.add_argument("--rounds", type=int, default=200)
     parser.add_argument("--listen", type=float, default=30,
@@ -313,6 +384,7 @@ def main():
           f"load average {os.getloadavg()[0]:.1f}")
     with tempfile.TemporaryDirectory(prefix="tagrelay-measure-") as work:
         session = Session(build, Path(work))
+        session.exe = args.agent_exe and Path(args.agent_exe).resolve()
         if session.wine.run("--start", timeout=120).returncode != 0:
             raise SystemExit("wine-env.sh --start failed")
         try:
@@ -327,6 +399,8 @@ def main():
                 if "latency" in only:
                     measure_latency(session, args.rounds, 10, args.listen)
                     measure_latency(session, args.rounds, args.update_rate, args.listen)
+                if "servers" in only:
+                    measure_servers(session, args.server_rounds)
                 if "rate" in only:
                     runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
                             (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
