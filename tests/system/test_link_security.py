@@ -202,6 +202,7 @@ def test_writes_are_refused_when_disabled(agent, peer, tmp_path):
     wait_online(wire)
     wire.connect(1, SIM, "sync", 100)
     assert read_integer(wire, 100) == "42"
+    agent.log_text()  # ticks "Enable log": entries made while it is off are not kept
     wire.send({"cmd": "setValue", "TransID": 7, "OPCServerID": SIM, "tagName": INTEGER,
                "value": 5})
     wire.expect({"cmd": "setValue", "error": "Write item error", "TransID": 7,
