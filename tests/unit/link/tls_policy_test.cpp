@@ -7,8 +7,12 @@
 namespace {
 
 const std::string Digest1(32, '\xAB');
-const std::u16string Pin1 =
-    u"ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB:ab:AB";
+// 32 bytes of 0xAB, written with colons and mixed case.
+const std::u16string Pin1 = [] {
+  std::u16string Text = u"ab";
+  for (int I = 1; I < 32; ++I) Text += I % 2 ? u":AB" : u":ab";
+  return Text;
+}();
 const std::u16string Pin2 = u"0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF";
 
 TTlsPolicy Make(const std::u16string& Verify, const std::u16string& Pin = u"",
@@ -66,7 +70,8 @@ TEST(TlsPolicyTest, BadValuesAreReportedNotIgnored) {
        u"TLS: TlsPin is not a SHA-256 fingerprint: " + Pin2 + u"0"},
       {"not hex", Make(u"", u"SHA256=" + Pin2),
        u"TLS: TlsPin is not a SHA-256 fingerprint: SHA256=" + Pin2},
-      {"good and bad pin", Make(u"", Pin1 + u",zz"), u"TLS: TlsPin is not a SHA-256 fingerprint: zz"},
+      {"good and bad pin", Make(u"", Pin1 + u",zz"),
+       u"TLS: TlsPin is not a SHA-256 fingerprint: zz"},
       {"unknown version", Make(u"", u"", u"", u"1.4"),
        u"TLS: TlsMinVersion must be 1.0, 1.1, 1.2 or 1.3, not 1.4"},
       {"version with a prefix", Make(u"", u"", u"", u"TLSv1.2"),
