@@ -48,7 +48,7 @@ TEST(TlsPolicyTest, PinsIgnoreColonsAndCaseAndMaySeveral) {
   ASSERT_EQ(One.Pins.size(), 1u);
   EXPECT_EQ(One.Pins[0], Digest1);
   EXPECT_TRUE(One.ChecksServer());
-  for (const std::u16string& Separator : {u",", u" ", u" , ", u";"}) {
+  for (const char16_t* Separator : {u",", u" ", u" , ", u";"}) {
     const TTlsPolicy Two = Make(u"", Pin1 + Separator + Pin2);
     EXPECT_TRUE(Two.Error.empty());
     ASSERT_EQ(Two.Pins.size(), 2u);
