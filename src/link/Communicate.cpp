@@ -88,6 +88,18 @@ void TCommunicate::SetIncQueryProp(TCallBack IncQuery) {
   SettingGiven(IncQueryGiven);
 }
 
+void TCommunicate::SetTlsPolicyProp(const TTlsPolicy& Policy) {
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    TlsPolicy = Policy;
+  }
+  ReconnectTimer->SetTlsPolicyProp(Policy);
+}
+
+void TCommunicate::SetAllowWritesProp(bool AllowWrites) {
+  Router->SetAllowWritesProp(AllowWrites);
+}
+
 // Handing over the log arms the timer; the arming waits until every setting is in, so the first
 // attempt never runs with a setting still missing.
 void TCommunicate::SettingGiven(TSetting Setting) {
@@ -111,6 +123,7 @@ void TCommunicate::Connect() {
   std::u16string AttemptHost;
   int32_t AttemptPort;
   bool AttemptTLS;
+  TTlsPolicy AttemptPolicy;
   {
     std::lock_guard<std::mutex> Guard(Lock);
     // A connection that is up (an arming that came late) or a closing program: nothing to do.
@@ -118,6 +131,16 @@ void TCommunicate::Connect() {
     AttemptHost = Host;
     AttemptPort = Port;
     AttemptTLS = SSLSecure;
+    AttemptPolicy = TlsPolicy;
+  }
+  // Settings that ask for a checked server never lead to an unchecked link.
+  std::u16string Refusal = AttemptPolicy.Error;
+  if (Refusal.empty() && AttemptPolicy.ChecksServer() && !AttemptTLS)
+    Refusal = u"TLS: TlsVerify and TlsPin need IsSSLSecure=1";
+  if (!Refusal.empty()) {
+    Log(LogError, Refusal);
+    TryReconnect();
+    return;
   }
   // The previous connection's reader has lost its client; it ends before a new one exists.
   JoinRequestThread();
@@ -125,7 +148,7 @@ void TCommunicate::Connect() {
   std::shared_ptr<TLinkClient> Client;
   try {
     auto Link = std::make_shared<TLinkConnection>(AttemptHost, static_cast<uint16_t>(AttemptPort),
-                                                  AttemptTLS);
+                                                  AttemptTLS, AttemptPolicy);
     Client = TLinkConnection::ShareClient(Link);
     std::weak_ptr<TLinkClient> Opening = Client;
     Client->OnConnected = [this, Opening](TLinkClient&) { ClientConnected(Opening.lock()); };
@@ -152,6 +175,7 @@ void TCommunicate::ClientConnected(const std::shared_ptr<TLinkClient>& Client) {
   if (ClosingEvent.WaitFor(ConnectedPauseMs)) throw TAttemptAborted();
   StartRequestThread(Client);
   ReconnectTimer->SetTCPClientProp(*Client);
+  Router->ExpectGreeting();
   Router->SetTCPClientProp(Client);
   Router->InitConnect();
 }

@@ -24,6 +24,7 @@
 
 #include "LinkTypes.h"
 #include "ThreadWait.h"
+#include "TlsPolicy.h"
 
 class TLinkClient;
 class TLinkRouter;
@@ -50,6 +51,10 @@ class TCommunicate {
   void SetLoggerProp(TLogger* Logger);
   void SetSSLSecureProp(bool SSLSecure);
   void SetIncQueryProp(TCallBack IncQuery);
+  // Optional, before the first attempt: how a TLS server is authenticated (default: not at all),
+  // and whether "setValue" may reach the OPC servers (default: yes).
+  void SetTlsPolicyProp(const TTlsPolicy& Policy);
+  void SetAllowWritesProp(bool AllowWrites);
 
   // One connection attempt; runs on the reconnect thread.
   void Connect();
@@ -94,6 +99,7 @@ class TCommunicate {
   int32_t Port = 0;
   std::u16string Uid;
   bool SSLSecure = false;
+  TTlsPolicy TlsPolicy;
   TCallBack IncQuery;
   std::atomic<bool> KillFlag{false};
 

@@ -8,14 +8,16 @@ namespace {
 constexpr int32_t LinkReadTimeoutMs = 2000;
 }  // namespace
 
-TLinkConnection::TLinkConnection(const std::u16string& Host, uint16_t Port, bool WithTLS)
-    : IdTCPClient(std::make_unique<TLinkClient>()) {
+TLinkConnection::TLinkConnection(const std::u16string& Host, uint16_t Port, bool WithTLS,
+                                 const TTlsPolicy& Policy)
+    : Policy(Policy), IdTCPClient(std::make_unique<TLinkClient>()) {
   IdTCPClient->Host = Host;
   IdTCPClient->Port = Port;
   IdTCPClient->ReadTimeout = LinkReadTimeoutMs;
   if (WithTLS) {
     IdServerIOHandlerSSLOpenSSL = std::make_unique<TLinkSSLHandler>();
-    IdServerIOHandlerSSLOpenSSL->Method = TLinkSSLMethod::TLSv1;
+    IdServerIOHandlerSSLOpenSSL->Method = this->Policy.MinVersion;
+    IdServerIOHandlerSSLOpenSSL->Policy = &this->Policy;
     IdServerIOHandlerSSLOpenSSL->ReadTimeout = LinkReadTimeoutMs;
     IdTCPClient->SetIOHandler(IdServerIOHandlerSSLOpenSSL.get());
   }

@@ -10,12 +10,16 @@
 #include <memory>
 #include <string>
 
+#include "TlsPolicy.h"
+
 class TLinkClient;
 class TLinkSSLHandler;
 
 class TLinkConnection {
  public:
-  TLinkConnection(const std::u16string& Host, uint16_t Port, bool WithTLS);
+  // With TLS, Policy says how the server is authenticated and which TLS version is the lowest.
+  TLinkConnection(const std::u16string& Host, uint16_t Port, bool WithTLS,
+                  const TTlsPolicy& Policy = {});
   ~TLinkConnection();
   TLinkConnection(const TLinkConnection&) = delete;
   TLinkConnection& operator=(const TLinkConnection&) = delete;
@@ -26,6 +30,7 @@ class TLinkConnection {
   static std::shared_ptr<TLinkClient> ShareClient(const std::shared_ptr<TLinkConnection>& Link);
 
  private:
+  TTlsPolicy Policy;
   std::unique_ptr<TLinkClient> IdTCPClient;
   std::unique_ptr<TLinkSSLHandler> IdServerIOHandlerSSLOpenSSL;
 };

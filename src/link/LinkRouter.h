@@ -15,10 +15,15 @@ class TLinkRouter {
 
   virtual void SetLoggerProp(TLogger* Logger) = 0;
   virtual void SetUidProp(const std::u16string& Uid) = 0;
+  // The next client handed over carries its greeting before any other line: lines that arise
+  // before InitConnect has written the greeting wait for it.
+  virtual void ExpectGreeting() {}
   // A client clears the router's link-failed mark; none sets it and stops all writing.
   virtual void SetTCPClientProp(std::shared_ptr<TLinkClient> IdTCPClient) = 0;
   // Marks the link as failed so that the router stops writing.
   virtual void SetTCPError() = 0;
+  // False: every "setValue" is refused without reaching an OPC server.
+  virtual void SetAllowWritesProp(bool AllowWrites) = 0;
   // Once per connection, after SetTCPClientProp: brings the OPC workers up to date and writes the
   // greeting line.
   virtual void InitConnect() = 0;

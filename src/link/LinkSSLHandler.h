@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct TTlsPolicy;
+
 // The lowest TLS version the connection accepts; it negotiates up to TLS 1.3.
 enum class TLinkSSLMethod { TLSv1, TLSv1_1, TLSv1_2, TLSv1_3 };
 
@@ -18,6 +20,8 @@ class TLinkSSLHandler {
   TLinkSSLMode Mode = TLinkSSLMode::Unassigned;
   // Milliseconds the socket may stay blocked in one receive or send of the TLS layer; -1: no limit.
   int32_t ReadTimeout = -1;
+  // How the server is authenticated; none: it is not. Owned by whoever owns the handler.
+  const TTlsPolicy* Policy = nullptr;
   // Copied from the client when the handler is attached.
   std::u16string Host;
   uint16_t Port = 0;

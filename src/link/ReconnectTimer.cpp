@@ -43,6 +43,11 @@ void TReconnectTimer::SetSSLSecureProp(bool SSLSecure) {
   this->SSLSecure = SSLSecure;
 }
 
+void TReconnectTimer::SetTlsPolicyProp(const TTlsPolicy& Policy) {
+  std::lock_guard<std::mutex> Guard(SettingsLock);
+  TlsPolicy = Policy;
+}
+
 void TReconnectTimer::SetTCPClientProp(const TLinkClient& IdTCPClient) {
   TProbeTarget Target{true, IdTCPClient.Host, IdTCPClient.Port};
   std::lock_guard<std::mutex> Guard(SettingsLock);
@@ -76,6 +81,7 @@ void TReconnectTimer::Turn() {
   TDisconnectCallBack Disconnect;
   TProbeTarget Target;
   bool WithTLS;
+  TTlsPolicy Policy;
   {
     std::lock_guard<std::mutex> Guard(SettingsLock);
     Log = Logger;
@@ -83,21 +89,23 @@ void TReconnectTimer::Turn() {
     Disconnect = DisconnectHandle;
     Target = IdTCPClient;
     WithTLS = SSLSecure;
+    Policy = TlsPolicy;
   }
   if (isActive.exchange(false)) {
     if (Log) Log->ToLog(LogInfo, u"Start and initialize client...", 0);
     if (Connect) Connect();
   } else if (Target.Known) {
-    if (!TestConnection(Target, WithTLS)) {
+    if (!TestConnection(Target, WithTLS, Policy)) {
       if (Disconnect) Disconnect(true);
       isActive = true;
     }
   }
 }
 
-bool TReconnectTimer::TestConnection(const TProbeTarget& Target, bool WithTLS) {
+bool TReconnectTimer::TestConnection(const TProbeTarget& Target, bool WithTLS,
+                                     const TTlsPolicy& Policy) {
   try {
-    TLinkConnection Probe(Target.Host, Target.Port, WithTLS);
+    TLinkConnection Probe(Target.Host, Target.Port, WithTLS, Policy);
     Probe.Client().Connect();
     std::this_thread::sleep_for(ProbeHoldTime);
     Probe.Client().Disconnect();

@@ -12,6 +12,7 @@
 
 #include "LinkTypes.h"
 #include "ThreadWait.h"
+#include "TlsPolicy.h"
 
 class TLinkClient;
 class TLogger;
@@ -31,6 +32,8 @@ class TReconnectTimer {
   void SetDisonnectHandleProp(TDisconnectCallBack DisconnectHandle);
   void SetLoggerProp(TLogger* Logger);
   void SetSSLSecureProp(bool SSLSecure);
+  // The probe authenticates the server the way the link does.
+  void SetTlsPolicyProp(const TTlsPolicy& Policy);
   // Takes the host and port to probe from the live client; the client itself is not kept, so
   // the probe never reads from a client that has been released since.
   void SetTCPClientProp(const TLinkClient& IdTCPClient);
@@ -49,7 +52,7 @@ class TReconnectTimer {
 
   void Execute();
   void Turn();
-  bool TestConnection(const TProbeTarget& Target, bool WithTLS);
+  bool TestConnection(const TProbeTarget& Target, bool WithTLS, const TTlsPolicy& Policy);
 
   std::atomic<bool> isActive{false};
   std::atomic<bool> Terminated{false};
@@ -62,6 +65,7 @@ class TReconnectTimer {
   TDisconnectCallBack DisconnectHandle;
   TProbeTarget IdTCPClient;
   bool SSLSecure = false;
+  TTlsPolicy TlsPolicy;
 
   std::thread Thread;  // last: starts once every field above exists
 };

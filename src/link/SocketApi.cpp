@@ -120,7 +120,9 @@ void StartSockets() {
 TSocket CreateTcpSocket() {
   TSocket Socket = CreateSocket(SOCK_STREAM, IPPROTO_TCP);
   BindSocket(Socket, htonl(INADDR_ANY));
-  int NoDelay = 0;
+  // Every line is handed over whole in one send, so Nagle's algorithm has nothing to coalesce and
+  // would only hold back-to-back lines for the peer's delayed acknowledgement.
+  int NoDelay = 1;
   if (setsockopt(Socket.Handle(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&NoDelay),
                  sizeof NoDelay) != 0)
     RaiseSocketError(LastSocketError());
@@ -247,7 +249,11 @@ TWaitResult WaitSocket(const TSocket& Socket, bool ForWrite, const TWakeSocket& 
     FD_ZERO(&Failed);
     FD_SET(Wake.Socket().Handle(), &Readable);
     FD_SET(Socket.Handle(), ForWrite ? &Writable : &Readable);
-    FD_SET(Socket.Handle(), &Failed);
+    // Winsock reports pending urgent (out-of-band) data in the exception set until it is read
+    // with MSG_OOB, which the link never does; a read wait that included it would return at once
+    // for the rest of the connection. Reads wait for readability alone, so an urgent byte is left
+    // aside as it is on BSD sockets, and the stream itself (also a TLS stream) stays intact.
+    if (ForWrite) FD_SET(Socket.Handle(), &Failed);
     timeval Limit{Remaining / 1000, (Remaining % 1000) * 1000};
     int Count = select(0, &Readable, &Writable, &Failed, Remaining < 0 ? nullptr : &Limit);
     if (Count < 0) RaiseSocketError(LastSocketError());

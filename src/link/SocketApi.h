@@ -48,7 +48,7 @@ void ClearSocketError();
 // Initialises the socket library once per process (Winsock); nothing natively.
 void StartSockets();
 
-// An IPv4 TCP socket bound to any local address and port, Nagle's algorithm left on.
+// An IPv4 TCP socket bound to any local address and port, Nagle's algorithm off.
 TSocket CreateTcpSocket();
 
 // The IPv4 address (network byte order) of Host: dotted form as it is, otherwise the first address

@@ -10,6 +10,10 @@
 struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_method_st;
+struct x509_st;
+struct x509_store_st;
+struct X509_VERIFY_PARAM_st;
+struct evp_md_st;
 
 namespace SslConst {
 inline constexpr int ErrorSsl = 1;
@@ -28,6 +32,12 @@ inline constexpr long ModeAcceptMovingWriteBuffer = 0x2;
 inline constexpr long ModeAutoRetry = 0x4;
 inline constexpr uint64_t OpIgnoreUnexpectedEof = uint64_t{1} << 7;
 inline constexpr int VerifyNone = 0;
+
+inline constexpr int VerifyPeer = 1;
+inline constexpr int CtrlSetTlsextHostname = 55;
+inline constexpr long NameTypeHostName = 0;
+
+inline constexpr uint64_t InitNoLoadConfig = 0x00000080;
 
 inline constexpr int Tls1Version = 0x0301;
 inline constexpr int Tls1_1Version = 0x0302;
@@ -62,6 +72,24 @@ struct TSslApi {
   int (*SSL_get_error)(const ssl_st* Ssl, int Ret);
   int (*SSL_get_security_level)(const ssl_st* Ssl);
   void (*SSL_set_security_level)(ssl_st* Ssl, int Level);
+  // Checking the server's certificate.
+  x509_store_st* (*SSL_CTX_get_cert_store)(const ssl_ctx_st* Ctx);
+  int (*SSL_CTX_load_verify_file)(ssl_ctx_st* Ctx, const char* File);
+  int (*SSL_CTX_set_default_verify_paths)(ssl_ctx_st* Ctx);
+  void (*SSL_set_verify)(ssl_st* Ssl, int Mode, void* Callback);
+  long (*SSL_ctrl)(ssl_st* Ssl, int Cmd, long Larg, void* Parg);
+  int (*SSL_set1_host)(ssl_st* Ssl, const char* Host);
+  X509_VERIFY_PARAM_st* (*SSL_get0_param)(ssl_st* Ssl);
+  long (*SSL_get_verify_result)(const ssl_st* Ssl);
+  x509_st* (*SSL_get1_peer_certificate)(const ssl_st* Ssl);
+  int (*X509_VERIFY_PARAM_set1_ip_asc)(X509_VERIFY_PARAM_st* Param, const char* Ip);
+  const char* (*X509_verify_cert_error_string)(long Code);
+  int (*X509_STORE_add_cert)(x509_store_st* Store, x509_st* Cert);
+  x509_st* (*d2i_X509)(x509_st** Cert, const unsigned char** In, long Length);
+  void (*X509_free)(x509_st* Cert);
+  int (*X509_digest)(const x509_st* Cert, const evp_md_st* Type, unsigned char* Md,
+                     unsigned int* Length);
+  const evp_md_st* (*EVP_sha256)();
   unsigned long (*ERR_get_error)();
   void (*ERR_error_string_n)(unsigned long Code, char* Buf, std::size_t Len);
   void (*ERR_clear_error)();

@@ -4,6 +4,8 @@
 
 #include "LinkError.h"
 #include "LinkSSLHandler.h"
+#include "TextEncoding.h"
+#include "TlsVerification.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ std::string LibraryErrorText(const TSslApi& Api) {
 }  // namespace
 
 TTlsSession::TTlsSession(const TSocket& Socket, const TLinkSSLHandler& Settings)
-    : Api(LoadSslApi()) {
+    : Api(LoadSslApi()), Policy(Settings.Policy) {
   if (!Api) throw ELinkError(MsgCouldNotLoadSSL);
   Api->ERR_clear_error();
   Ctx = Api->SSL_CTX_new(Api->TLS_client_method());
@@ -76,6 +78,13 @@ TTlsSession::TTlsSession(const TSocket& Socket, const TLinkSSLHandler& Settings)
     std::string Text = LibraryErrorText(*Api);
     Release();
     throw ELinkError(std::string(MsgErrorConnectingWithSSL) + "\r\n" + Text);
+  }
+  if (Policy) {
+    std::string Error = PrepareServerChecks(*Api, Ctx, Ssl, *Policy, EncodeUtf8(Settings.Host));
+    if (!Error.empty()) {
+      Release();
+      throw ELinkError(Error);
+    }
   }
 }
 
@@ -134,7 +143,21 @@ TTlsSession::TResult TTlsSession::Handshake() {
   TResult Result = Call([this](ssl_st* S) { return Api->SSL_connect(S); });
   // A handshake has no byte count; Done is its success.
   Result.Count = 0;
+  if (Policy) CheckServer(Result);
   return Result;
+}
+
+// A certificate refused by the policy fails the handshake with the reason.
+void TTlsSession::CheckServer(TResult& Result) {
+  std::lock_guard<std::mutex> Guard(Lock);
+  if (!Ssl) return;
+  std::string Refusal;
+  if (Result.Status == TStatus::Failed) Refusal = TrustRefusal(*Api, Ssl, *Policy);
+  if (Result.Status == TStatus::Done) Refusal = PinRefusal(*Api, Ssl, *Policy);
+  if (Refusal.empty()) return;
+  Result.Status = TStatus::Failed;
+  Result.SocketError = 0;
+  Result.ErrorText = Refusal;
 }
 
 TTlsSession::TResult TTlsSession::Read(char* Buffer, std::size_t Size) {

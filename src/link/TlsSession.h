@@ -11,6 +11,7 @@
 #include "SslApi.h"
 
 class TLinkSSLHandler;
+struct TTlsPolicy;
 
 class TTlsSession {
  public:
@@ -49,8 +50,11 @@ class TTlsSession {
   TResult Call(TCall&& Operation);
   void Release();
 
+  void CheckServer(TResult& Result);
+
   std::mutex Lock;
   const TSslApi* Api = nullptr;
+  const TTlsPolicy* Policy = nullptr;
   ssl_ctx_st* Ctx = nullptr;
   ssl_st* Ssl = nullptr;
 };

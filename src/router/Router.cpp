@@ -81,9 +81,27 @@ void TRouter::SetUidProp(const std::u16string& Value) {
 }
 
 void TRouter::SetTCPClientProp(std::shared_ptr<TLinkClient> Value) {
+  {
+    std::lock_guard Guard(ClientLock);
+    TCPOnError = !Value;
+    Greeted = !(Value && GreetingDue);
+    if (Value) GreetingDue = false;
+    IdTCPClient = std::move(Value);
+  }
+  GreetingWritten.notify_all();
+}
+
+void TRouter::ExpectGreeting() {
   std::lock_guard Guard(ClientLock);
-  TCPOnError = !Value;
-  IdTCPClient = std::move(Value);
+  GreetingDue = true;
+}
+
+void TRouter::SetTCPError() {
+  {
+    std::lock_guard Guard(ClientLock);
+    TCPOnError = true;
+  }
+  GreetingWritten.notify_all();
 }
 
 void TRouter::InitConnect() {
@@ -134,10 +152,16 @@ void TRouter::RouteCommand(const std::u16string& Cmd, int32_t TransID, TqvJSONob
   }
 }
 
-// A value that cannot be read is answered with -16, whether or not the OPC server exists.
+// With writes disabled every write is refused as the OPC server refuses one (-14). Otherwise a
+// value that cannot be read is answered with -16, whether or not the OPC server exists.
 void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
   const std::u16string OPCServerID = Request.getString(Request.IndexOfName(u"OPCServerID"));
   const std::u16string TagName = Request.getString(Request.IndexOfName(u"tagName"));
+  if (!AllowWrites) {
+    Log(LogError, u"Writes are disabled by AllowWrites=0", TransID);
+    ErrorSetValueAnswer(OPCServerID, TransID, TagName, WRITE_ITEM_ERROR);
+    return;
+  }
   const std::optional<std::u16string> Value = WriteValueText(Request, DecimalSeparator);
   if (!Value) {
     ErrorAnswer(TaskSetValue, -16, TransID);
@@ -275,7 +299,8 @@ void TRouter::SendListServers(int32_t Mode, int32_t TransID) {
     std::lock_guard Guard(UidLock);
     UidText = Uid;
   }
-  SendAndLog(ListServersMessage(Mode, TransID, UidText, Servers), u"GetListServers", TransID);
+  WriteLine(ListServersMessage(Mode, TransID, UidText, Servers), Mode == 1);
+  Log(LogDone, u"GetListServers", TransID);
 }
 
 void TRouter::OPCConnectAnswer(const std::u16string& OPCServerID, int32_t TransID) {
@@ -346,26 +371,55 @@ void TRouter::LogAndSendError(const std::u16string& Msg, int32_t ErrorCode, int3
 
 // ---- Link writing ----
 
-std::shared_ptr<TLinkClient> TRouter::UsableClient() const {
+// The client a line may be written on now: none while the link is down, and none for any line
+// but the greeting until the greeting of the current client has been written.
+std::shared_ptr<TLinkClient> TRouter::UsableClient(bool Greeting) const {
   std::lock_guard Guard(ClientLock);
-  return TCPOnError ? nullptr : IdTCPClient;
+  return TCPOnError || !(Greeting || Greeted) ? nullptr : IdTCPClient;
+}
+
+// Holds a line back while the current connection still waits for its greeting; false when there
+// is no usable link (then the line is not written, as with any line while the link is down).
+bool TRouter::WaitForGreeting(bool Greeting) {
+  std::unique_lock Guard(ClientLock);
+  GreetingWritten.wait(Guard, [&] { return Greeting || Greeted || TCPOnError || !IdTCPClient; });
+  return !TCPOnError && IdTCPClient;
+}
+
+void TRouter::MarkGreeted(const std::shared_ptr<TLinkClient>& Client) {
+  {
+    std::lock_guard Guard(ClientLock);
+    if (IdTCPClient == Client) Greeted = true;
+  }
+  GreetingWritten.notify_all();
 }
 
 void TRouter::TCPSend(const std::u16string& Msg) {
+  WriteLine(Msg, false);
+}
+
+// The wait comes before the writer's lock, which the greeting itself needs.
+void TRouter::WriteLine(const std::u16string& Msg, bool Greeting) {
+  if (!WaitForGreeting(Greeting)) return;
   std::lock_guard Writer(WriteLock);
-  std::shared_ptr<TLinkClient> Client = UsableClient();
+  std::shared_ptr<TLinkClient> Client = UsableClient(Greeting);
   if (!Client) return;
   try {
     Log(LogInfo, u"Socket Ecn", 0);
-    if ((Client = UsableClient())) Client->DefStringEncoding = TTextEncoding::Utf8;
+    if ((Client = UsableClient(Greeting))) Client->DefStringEncoding = TTextEncoding::Utf8;
     Log(LogInfo, u"Socket Write", 0);
-    if ((Client = UsableClient())) Client->WriteLn(Msg);
+    if ((Client = UsableClient(Greeting))) Client->WriteLn(Msg);
   } catch (...) {
     Log(LogInfo, u"TCP Write Exception", 0);
     // Only the failed transport is marked: one handed over meanwhile stays usable.
-    std::lock_guard Guard(ClientLock);
-    if (IdTCPClient == Client) TCPOnError = true;
+    {
+      std::lock_guard Guard(ClientLock);
+      if (IdTCPClient == Client) TCPOnError = true;
+    }
+    GreetingWritten.notify_all();  // lines waiting for a greeting that failed give up
+    return;
   }
+  if (Greeting && Client) MarkGreeted(Client);
 }
 
 void TRouter::Log(int32_t Cmd, const std::u16string& Text, int32_t TransID) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -34,8 +35,10 @@ class TRouter : public TLinkRouter {
 
   void SetLoggerProp(TLogger* Value) override { Logger = Value; }
   void SetUidProp(const std::u16string& Value) override;
+  void ExpectGreeting() override;
   void SetTCPClientProp(std::shared_ptr<TLinkClient> Value) override;
-  void SetTCPError() override { TCPOnError = true; }
+  void SetTCPError() override;
+  void SetAllowWritesProp(bool Value) override { AllowWrites = Value; }
   // Decimal separator of the value text of "setValue" (the user's setting by default).
   void SetDecimalSeparatorProp(char16_t Value) { DecimalSeparator = Value; }
 
@@ -81,7 +84,8 @@ class TRouter : public TLinkRouter {
   void ErrorSetValueAnswer(const std::u16string& OPCServerID, int32_t TransID,
                            const std::u16string& ValueName, int32_t ErrorCode);
 
-  // Writes one line on the link; one writer at a time.
+  // Writes one line on the link; one writer at a time. On a new connection every line waits
+  // until the greeting ("serverOnline") has been written, so the greeting is always the first.
   void TCPSend(const std::u16string& Msg);
 
  private:
@@ -98,13 +102,19 @@ class TRouter : public TLinkRouter {
   int FindSlot(const std::u16string& Name, const std::u16string& Guid) const;
   TOPCInteractor* InteractorOf(const std::u16string& OPCServerID) const;
   void QueueTask(const std::u16string& OPCServerID, const TElement& Task);
-  std::shared_ptr<TLinkClient> UsableClient() const;
+  void WriteLine(const std::u16string& Msg, bool Greeting);
+  bool WaitForGreeting(bool Greeting);
+  void MarkGreeted(const std::shared_ptr<TLinkClient>& Client);
+  std::shared_ptr<TLinkClient> UsableClient(bool Greeting) const;
   void Log(int32_t Cmd, const std::u16string& Text, int32_t TransID);
   void SendAndLog(const std::u16string& Msg, const std::u16string& LogText, int32_t TransID);
   void LogAndSendError(const std::u16string& Msg, int32_t ErrorCode, int32_t TransID);
 
-  mutable std::mutex ClientLock;  // guards IdTCPClient
+  mutable std::mutex ClientLock;  // guards IdTCPClient and Greeted
   std::shared_ptr<TLinkClient> IdTCPClient;
+  bool GreetingDue = false;  // the next client handed over waits for its greeting
+  bool Greeted = true;       // lines may be written on IdTCPClient (its greeting is out)
+  std::condition_variable GreetingWritten;  // Greeted set, or the link failed or changed
   TCriticalSection CriticalSection;
   std::atomic<TLogger*> Logger{nullptr};
   mutable std::mutex UidLock;
@@ -117,5 +127,6 @@ class TRouter : public TLinkRouter {
   std::atomic<bool> TCPOnError{false};
   std::mutex WriteLock;  // one writer on the link at a time
   std::atomic<char16_t> DecimalSeparator;
+  std::atomic<bool> AllowWrites{true};
   std::unique_ptr<TUpdateTimer> UpdateTimer;  // made last, destroyed first
 };

@@ -107,6 +107,11 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   s.Port = Store.ReadInteger(IniKeyPort, 0);
   s.Uid = Store.ReadString(IniKeyUid, u"");
   s.SSLSecure = Store.ReadInteger(IniKeySSLSecure, 0) == 1;
+  s.AllowWrites = Store.ReadInteger(IniKeyAllowWrites, 1) != 0;
+  s.TlsVerify = Store.ReadString(IniKeyTlsVerify, u"");
+  s.TlsPin = Store.ReadString(IniKeyTlsPin, u"");
+  s.TlsServerName = Store.ReadString(IniKeyTlsServerName, u"");
+  s.TlsMinVersion = Store.ReadString(IniKeyTlsMinVersion, u"");
   if (s.Uid.empty()) {
     s.Uid = MakeUid(NextRandom());
     Store.WriteString(IniKeyUid, s.Uid);

@@ -16,12 +16,23 @@ inline constexpr char16_t IniKeyHost[] = u"KelScadaIp";
 inline constexpr char16_t IniKeyPort[] = u"KelScadaPort";
 inline constexpr char16_t IniKeyUid[] = u"uid";
 inline constexpr char16_t IniKeySSLSecure[] = u"IsSSLSecure";
+inline constexpr char16_t IniKeyAllowWrites[] = u"AllowWrites";
+inline constexpr char16_t IniKeyTlsVerify[] = u"TlsVerify";
+inline constexpr char16_t IniKeyTlsPin[] = u"TlsPin";
+inline constexpr char16_t IniKeyTlsServerName[] = u"TlsServerName";
+inline constexpr char16_t IniKeyTlsMinVersion[] = u"TlsMinVersion";
 
 struct TAppSettings {
   std::u16string Host = u"localhost";
   int32_t Port = 0;
   std::u16string Uid;
   bool SSLSecure = false;
+  // Optional keys, only read: Apply writes the four above and leaves these as they are.
+  bool AllowWrites = true;  // "AllowWrites" = 0 turns writing off
+  std::u16string TlsVerify;
+  std::u16string TlsPin;
+  std::u16string TlsServerName;
+  std::u16string TlsMinVersion;
 };
 
 // Raised when a value cannot be stored; Text is what the user is shown.
@@ -70,7 +81,7 @@ class TUnitRandom {
   std::mt19937 FEngine;
 };
 
-// Reads the four settings with their defaults; an empty identifier is replaced by one made from
+// Reads the settings with their defaults; an empty identifier is replaced by one made from
 // NextRandom() and written back at once (EIniWriteError when that fails).
 TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextRandom);
 

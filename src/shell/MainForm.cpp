@@ -411,6 +411,9 @@ bool TMainFrm::ReadIni() {
     Port = settings.Port;
     Uid = settings.Uid;
     SSLSecure = settings.SSLSecure;
+    AllowWrites = settings.AllowWrites;
+    TlsPolicy = MakeTlsPolicy(settings.TlsVerify, settings.TlsPin, settings.TlsServerName,
+                              settings.TlsMinVersion, FolderOf(ConfigFilePath()));
     InitControls();
     Logger->ToLog(LogDone, u"Read ini", 0);
     return true;
@@ -429,6 +432,8 @@ void TMainFrm::InitControls() {
 
 void TMainFrm::InitCommunicate() {
   Communicate = std::make_unique<TCommunicate>();
+  Communicate->SetTlsPolicyProp(TlsPolicy);
+  Communicate->SetAllowWritesProp(AllowWrites);
   Communicate->SetHostProp(Host);
   Communicate->SetPortProp(Port);
   Communicate->SetUidProp(Uid);
@@ -444,8 +449,11 @@ void TMainFrm::ApplyButtonClick() {
     ShowMessageBox(FHandle, L"Port value not valid", MB_OK | MB_ICONERROR);
     return;
   }
-  TAppSettings settings{TextOf(ServerIpAddrEdit), *port, TextOf(ClientUidEdit),
-                        SendMessageW(SSLConnectCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED};
+  TAppSettings settings;
+  settings.Host = TextOf(ServerIpAddrEdit);
+  settings.Port = *port;
+  settings.Uid = TextOf(ClientUidEdit);
+  settings.SSLSecure = SendMessageW(SSLConnectCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
   Host = settings.Host;
   Port = settings.Port;
   Uid = settings.Uid;

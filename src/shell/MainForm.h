@@ -11,6 +11,7 @@
 #include <string>
 
 #include "AppConfig.h"
+#include "TlsPolicy.h"
 #include "TrayIcon.h"
 
 class TLogger;
@@ -96,6 +97,8 @@ class TMainFrm {
   std::u16string Host;
   int32_t Port = 0;
   bool SSLSecure = false;
+  bool AllowWrites = true;
+  TTlsPolicy TlsPolicy;
   // Counted on the reader thread, shown on the window thread.
   std::atomic<int32_t> QueryCount{0};
   std::atomic<bool> QueryCountPosted{false};

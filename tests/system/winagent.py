@@ -47,10 +47,22 @@ class Agent:
     def ini(self):
         return self.folder / "tagrelayConfig.ini"
 
-    def configure(self, host="127.0.0.1", port=0, uid="4711000042", tls=0):
+    def configure(self, host="127.0.0.1", port=0, uid="4711000042", tls=0, **more):
+        """Writes the configuration file; more adds keys (TlsPin="...", AllowWrites=0, say)."""
         self.ini.write_text("[tagrelayConfig]\r\n"
                             f"KelScadaIp={host}\r\nKelScadaPort={port}\r\n"
-                            f"uid={uid}\r\nIsSSLSecure={tls}\r\n")
+                            f"uid={uid}\r\nIsSSLSecure={tls}\r\n" +
+                            "".join(f"{key}={value}\r\n" for key, value in more.items()))
+
+    def log_text(self, enable=True):
+        """The text of the agent's log view; enable ticks "Enable log" first (entries made while
+        it is off are not kept)."""
+        tools = self.wine.build / "tools" / "wine"
+        if enable:
+            self.wine.run(windows_path(tools / "enable_log.exe"), "20")
+        out = subprocess.run([str(self.wine.env_script), windows_path(tools / "read_log.exe")],
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        return out.stdout.decode("utf-8", "replace")
 
     def start(self, env=None):
         """Starts tagrelay.exe; env adds environment variables (OPCSIM_CONFIG, say)."""

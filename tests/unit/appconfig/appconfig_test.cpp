@@ -157,9 +157,34 @@ TEST(ReadSettings, FailedIdentifierWriteRaises) {
   }
 }
 
+TEST(ReadSettings, OptionalLinkKeysAreReadAsGivenAndAbsentKeysChangeNothing) {
+  TFakeStore store;
+  store.Values = {{u"uid", u"abc"}};
+  TAppSettings s = ReadSettings(store, [] { return 0.5; });
+  EXPECT_TRUE(s.AllowWrites);
+  EXPECT_EQ(s.TlsVerify + s.TlsPin + s.TlsServerName + s.TlsMinVersion, u"");
+  for (const auto& [Text, Allowed] :
+       std::vector<std::pair<std::u16string, bool>>{{u"0", false}, {u"1", true}, {u"", true}}) {
+    store.Values = {{u"uid", u"abc"},           {u"AllowWrites", Text},
+                    {u"TlsVerify", u"system"},  {u"TlsPin", u"AB:CD"},
+                    {u"TlsServerName", u"s.x"}, {u"TlsMinVersion", u"1.2"}};
+    s = ReadSettings(store, [] { return 0.5; });
+    EXPECT_EQ(s.AllowWrites, Allowed) << std::string(Text.begin(), Text.end());
+    EXPECT_EQ(s.TlsVerify, u"system");
+    EXPECT_EQ(s.TlsPin, u"AB:CD");
+    EXPECT_EQ(s.TlsServerName, u"s.x");
+    EXPECT_EQ(s.TlsMinVersion, u"1.2");
+  }
+}
+
 TEST(WriteSettings, WritesFourKeysInOrderWithIntegersInDecimal) {
   TFakeStore store;
-  TAppSettings s{u"", 70000, u"", true};
+  TAppSettings s;
+  s.Host = u"";
+  s.Port = 70000;
+  s.SSLSecure = true;
+  s.AllowWrites = false;  // only read: never written back
+  s.TlsPin = u"AB";
   WriteSettings(store, s);
   const std::vector<std::pair<std::u16string, std::u16string>> expected = {
       {u"KelScadaIp", u""}, {u"KelScadaPort", u"70000"}, {u"uid", u""}, {u"IsSSLSecure", u"1"}};

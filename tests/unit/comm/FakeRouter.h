@@ -50,6 +50,7 @@ class TFakeRouter : public TLinkRouter {
   void SetUidProp(const std::u16string& Uid) override;
   void SetTCPClientProp(std::shared_ptr<TLinkClient> IdTCPClient) override;
   void SetTCPError() override;
+  void SetAllowWritesProp(bool) override {}
   void InitConnect() override;
   void MakeRouting(const std::u16string& Msg) override;
 

@@ -122,4 +122,34 @@ TEST_F(RouterDispatchTest, RequestsAreLoggedRejectedOrAnsweredAsTheyShouldBe) {
   EXPECT_EQ(AllWritten(), Expected);
 }
 
+// With writes disabled, every "setValue" (readable value or not, known server or not) gets the
+// answer of a write the OPC server refused; the other requests go on as before.
+TEST_F(RouterDispatchTest, DisabledWritesAreRefusedAsAFailedWrite) {
+  Router.SetAllowWritesProp(false);
+  const std::u16string Lines[] = {
+      uR"({"cmd":"setValue","TransID":3,"OPCServerID":"{none}","tagName":"t","value":"ON"})",
+      uR"({"cmd":"setValue","TransID":4,"OPCServerID":"{none}","tagName":"u","value":true})",
+  };
+  for (const auto& Line : Lines) Router.MakeRouting(Line);
+  Router.MakeRouting(uR"({"cmd":"ping","TransID":5,"OPCServerID":"{none}"})");
+  const TLogEntry Disabled3{LogError, u"Writes are disabled by AllowWrites=0", 3};
+  const TLogEntry Disabled4{LogError, u"Writes are disabled by AllowWrites=0", 4};
+  EXPECT_EQ(Log.Lines(), TLogCapture::LinesOf({GetCmd(u"setValue", 3),
+                                               Disabled3,
+                                               {LogError, u"Write item error", 3},
+                                               SocketEcn,
+                                               SocketWrite,
+                                               GetCmd(u"setValue", 4),
+                                               Disabled4,
+                                               {LogError, u"Write item error", 4},
+                                               SocketEcn,
+                                               SocketWrite,
+                                               GetCmd(u"ping", 5)}));
+  EXPECT_EQ(AllWritten(),
+            "{\"cmd\":\"setValue\",\"error\":\"Write item error\",\"TransID\":3,\"tagName\":\"t\"}"
+            "\r\n"
+            "{\"cmd\":\"setValue\",\"error\":\"Write item error\",\"TransID\":4,\"tagName\":\"u\"}"
+            "\r\n");
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // usable transport, and one writer at a time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -105,6 +107,49 @@ TEST_F(RouterLinkTest, ConcurrentWritersNeverInterleaveLines) {
   ASSERT_EQ(Lines.size(), size_t{Threads * PerThread});
   const std::set<std::string> Distinct(Lines.begin(), Lines.end());
   EXPECT_EQ(Distinct.size(), size_t{Threads});  // one exact text per writer, nothing mixed
+}
+
+// On a connection that expects its greeting, answers and pushes that arise first wait for it and
+// then follow it; none is lost.
+TEST_F(RouterLinkTest, LinesWaitForTheGreetingOfANewConnection) {
+  Router.SetLoggerProp(nullptr);
+  Router.SetUidProp(u"uid-1");
+  Router.ExpectGreeting();
+  Router.SetTCPClientProp(ConnectTo(Peer));
+  std::thread Answer([&] { Router.PingAnswer(u"ID", 7, 1); });
+  std::thread Push([&] { Router.GetValuesAnswer(u"ID", 0, {u"a"}, {u"1"}, {u"1"}); });
+  // Give both writers every chance to get ahead of the greeting.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Peer.Received(), "");
+  Router.SendListServers(1, 0);
+  Answer.join();
+  Push.join();
+  const auto Lines = Peer.WaitForLines(3);
+  ASSERT_EQ(Lines.size(), 3u);
+  EXPECT_EQ(Lines[0],
+            "{\"cmd\":\"serverOnline\",\"uid\":\"uid-1\",\"TransID\":0,\"ListServers\":[]}\r\n");
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(), PingLine), Lines.end());
+}
+
+// A connection that fails before its greeting releases the waiting writers; their lines are
+// dropped like any line while the link is down, and the next connection is usable.
+TEST_F(RouterLinkTest, AFailureBeforeTheGreetingReleasesTheWaitingWriters) {
+  Router.SetLoggerProp(nullptr);
+  for (bool ByError : {true, false}) {
+    Router.ExpectGreeting();
+    Router.SetTCPClientProp(ConnectTo(Peer));
+    std::thread Answer([&] { Router.PingAnswer(u"ID", 7, 1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (ByError) {
+      Router.SetTCPError();
+    } else {
+      Router.SetTCPClientProp(nullptr);
+    }
+    Answer.join();
+  }
+  Router.SetTCPClientProp(ConnectTo(Peer));
+  Router.PingAnswer(u"ID", 7, 1);
+  EXPECT_EQ(Peer.WaitForLines(1), std::vector<std::string>{PingLine});
 }
 
 }  // namespace
