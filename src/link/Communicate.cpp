@@ -216,10 +216,15 @@ void TCommunicate::Disconnect(bool Restart) {
 }
 
 void TCommunicate::Restart() {
+  std::shared_ptr<TLinkClient> Connecting;
   {
     std::lock_guard<std::mutex> Guard(Lock);
     if (Closing) return;  // the final teardown handles the connection
+    Connecting = IdTCPClient;
   }
+  // An attempt still opening its connection fails at once (and arms the next one) instead of
+  // keeping this thread, perhaps the window thread, waiting for the network.
+  if (Connecting) Connecting->AbortConnect();
   ConnectLock.LockPumping();
   std::lock_guard<TPumpingLock> AttemptGuard(ConnectLock, std::adopt_lock);
   Router->SetTCPError();
@@ -294,6 +299,7 @@ void TCommunicate::CutOff() {
     }
   }
   if (Client) {
+    Client->AbortConnect();
     try {
       Client->Disconnect();
     } catch (...) {

@@ -50,6 +50,7 @@ class TReconnectTimer {
   void Execute();
   void Turn();
   bool TestConnection(const TProbeTarget& Target, bool WithTLS);
+  bool SetProbing(TLinkClient* Client);
 
   std::atomic<bool> isActive{false};
   std::atomic<bool> Terminated{false};
@@ -62,6 +63,7 @@ class TReconnectTimer {
   TDisconnectCallBack DisconnectHandle;
   TProbeTarget IdTCPClient;
   bool SSLSecure = false;
+  TLinkClient* Probing = nullptr;  // the probe's client while it connects, for Terminate
 
   std::thread Thread;  // last: starts once every field above exists
 };
