@@ -39,6 +39,7 @@ class TMainFrm {
 
   void FormCreate();
   void InitApp();
+  void ReportLastCrash();
   bool ReadIni();
   void InitControls();
   void InitCommunicate();

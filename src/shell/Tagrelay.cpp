@@ -3,9 +3,11 @@
 #include <commctrl.h>
 
 #include "AppConfig.h"
+#include "CrashRecord.h"
 #include "MainForm.h"
 
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
+  InstallCrashRecords();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
