@@ -3,8 +3,10 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
+#include "LinkError.h"
 #include "SocketErrors.h"
 #include "TextEncoding.h"
 
@@ -24,21 +26,25 @@ struct TLookup {
   TWakeSocket Done;
   std::mutex Lock;  // guards the result
   uint32_t Address = 0;
-  std::exception_ptr Error;
+  bool Failed = false;
+  std::string ErrorText;  // an error's message; the exception itself stays on its thread
 };
 
 void RunLookup(const std::shared_ptr<TLookup>& Lookup) {
   uint32_t Address = 0;
-  std::exception_ptr Error;
+  bool Failed = false;
+  std::string ErrorText;
   try {
     Address = ResolveIPv4(Lookup->Host);
-  } catch (...) {
-    Error = std::current_exception();
+  } catch (const std::exception& E) {
+    Failed = true;
+    ErrorText = E.what();
   }
   {
     std::lock_guard<std::mutex> Guard(Lookup->Lock);
     Lookup->Address = Address;
-    Lookup->Error = Error;
+    Lookup->Failed = Failed;
+    Lookup->ErrorText = std::move(ErrorText);
   }
   Lookup->Done.Signal();
 }
@@ -62,6 +68,6 @@ uint32_t ResolveIPv4Abortable(const std::u16string& Host, const TWakeSocket& Abo
   std::thread([Lookup] { RunLookup(Lookup); }).detach();
   if (!WaitSignalled(Lookup->Done, Abort)) RaiseSocketError(WsaError::ConnAborted);
   std::lock_guard<std::mutex> Guard(Lookup->Lock);
-  if (Lookup->Error) std::rethrow_exception(Lookup->Error);
+  if (Lookup->Failed) throw ELinkError(Lookup->ErrorText);
   return Lookup->Address;
 }
