@@ -152,10 +152,14 @@ void TCommunicate::Connect() {
     Client = TLinkConnection::ShareClient(Link);
     std::weak_ptr<TLinkClient> Opening = Client;
     Client->OnConnected = [this, Opening](TLinkClient&) { ClientConnected(Opening.lock()); };
+    bool AbortNow;
     {
       std::lock_guard<std::mutex> Guard(Lock);
       IdTCPClient = Client;
+      // A restart or the final teardown that came before the client was published.
+      AbortNow = Closing || AbortAttempt;
     }
+    if (AbortNow) Client->AbortConnect();
     Client->Connect();
     Log(LogDone, u"Connect to host");
   } catch (const std::exception& E) {
@@ -240,12 +244,22 @@ void TCommunicate::Disconnect(bool Restart) {
 }
 
 void TCommunicate::Restart() {
+  std::shared_ptr<TLinkClient> Connecting;
   {
     std::lock_guard<std::mutex> Guard(Lock);
     if (Closing) return;  // the final teardown handles the connection
+    Connecting = IdTCPClient;
+    AbortAttempt = true;
   }
+  // An attempt still opening its connection fails at once (and arms the next one) instead of
+  // keeping this thread, perhaps the window thread, waiting for the network.
+  if (Connecting) Connecting->AbortConnect();
   ConnectLock.LockPumping();
   std::lock_guard<TPumpingLock> AttemptGuard(ConnectLock, std::adopt_lock);
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    AbortAttempt = false;
+  }
   Router->SetTCPError();
   std::shared_ptr<TLinkClient> Client;
   TRequestThread* Reader;
@@ -318,6 +332,7 @@ void TCommunicate::CutOff() {
     }
   }
   if (Client) {
+    Client->AbortConnect();
     try {
       Client->Disconnect();
     } catch (...) {

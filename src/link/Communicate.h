@@ -106,6 +106,7 @@ class TCommunicate {
   unsigned SettingsGiven = 0;
   bool FirstAttemptArmed = false;
   bool Closing = false;  // set once by the final teardown: no new connection or reader after it
+  bool AbortAttempt = false;  // set while a restart waits for the attempt under way
   TWaitEvent ClosingEvent;
   TPumpingLock ConnectLock;  // one attempt or restart at a time
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "LinkSocket.h"
+#include "SocketErrors.h"
 
 TLinkClient::TLinkClient() : InBuffer(new char[InCapacity]) {}
 
@@ -36,7 +37,7 @@ void TLinkClient::Connect() {
   if (Connected()) throw ELinkError(MsgAlreadyConnected);
   if (FIOHandler && FIOHandler->Mode == TLinkSSLMode::Unassigned)
     FIOHandler->Mode = TLinkSSLMode::Client;
-  std::shared_ptr<TLinkSocket> Opened = TLinkSocket::Open(Host, Port, FIOHandler);
+  std::shared_ptr<TLinkSocket> Opened = OpenAbortable();
   {
     std::lock_guard<std::mutex> Guard(ReadLock);
     InStart = 0;
@@ -55,6 +56,36 @@ void TLinkClient::Connect() {
     Disconnect();
     throw;
   }
+}
+
+// Opens the socket with a wake-up that AbortConnect can signal. The wake-up becomes the open
+// connection's own; it is withdrawn before the connection is handed out, so a late abort can
+// no longer wake the reads and writes on it.
+std::shared_ptr<TLinkSocket> TLinkClient::OpenAbortable() {
+  auto Wake = std::make_shared<TWakeSocket>();
+  {
+    std::lock_guard<std::mutex> Guard(SocketLock);
+    if (ConnectAborted) RaiseSocketError(WsaError::ConnAborted);
+    ConnectWake = Wake;
+  }
+  std::shared_ptr<TLinkSocket> Opened;
+  try {
+    Opened = TLinkSocket::Open(Host, Port, FIOHandler, Wake);
+  } catch (...) {
+    std::lock_guard<std::mutex> Guard(SocketLock);
+    ConnectWake.reset();
+    throw;
+  }
+  std::lock_guard<std::mutex> Guard(SocketLock);
+  ConnectWake.reset();
+  if (ConnectAborted) RaiseSocketError(WsaError::ConnAborted);
+  return Opened;
+}
+
+void TLinkClient::AbortConnect() {
+  std::lock_guard<std::mutex> Guard(SocketLock);
+  ConnectAborted = true;
+  if (ConnectWake) ConnectWake->Signal();
 }
 
 void TLinkClient::Disconnect() {

@@ -21,6 +21,7 @@
 #include "TextEncoding.h"
 
 class TLinkSocket;
+class TWakeSocket;
 class TLinkClient;
 
 // Called inside Connect, on the connecting thread, once the connection (and TLS handshake) is up.
@@ -61,6 +62,9 @@ class TLinkClient {
   // are still returned by ReadLn, which then fails with "Connection Closed Gracefully.".
   void Disconnect();
   bool Connected() const;
+  // From any thread: makes a Connect running on another thread fail at once with 10053, and
+  // every later Connect of this client too. A connection already open is left to Disconnect.
+  void AbortConnect();
 
   // The next line, or "" when no complete line arrived within ReadTimeout. Raises ELinkError
   // when the connection is gone or the line is longer than MaxLineLength.
@@ -72,6 +76,7 @@ class TLinkClient {
   enum class TState { NotConnected, Connected, PeerClosed, LocalClosed, Failed };
 
   std::shared_ptr<TLinkSocket> CurrentSocket() const;
+  std::shared_ptr<TLinkSocket> OpenAbortable();
   bool TakeLine(std::u16string& Line);
   // Receives into the input buffer; false when the wait timed out.
   bool ReceiveMore(TLinkSocket& Open);
@@ -81,6 +86,8 @@ class TLinkClient {
 
   mutable std::mutex SocketLock;
   std::shared_ptr<TLinkSocket> Socket;  // guarded by SocketLock; none while not open
+  std::shared_ptr<TWakeSocket> ConnectWake;  // guarded by SocketLock; set while Connect opens
+  bool ConnectAborted = false;               // guarded by SocketLock
   std::atomic<TState> State{TState::NotConnected};
 
   // The input buffer: the received bytes from InStart to InEnd are not yet returned as lines;

@@ -2,6 +2,7 @@
 
 #include "LinkError.h"
 #include "LinkSSLHandler.h"
+#include "NameLookup.h"
 #include "SocketErrors.h"
 
 namespace {
@@ -12,19 +13,24 @@ bool WantsWrite(TTlsSession::TStatus Status) {
 
 }  // namespace
 
-TLinkSocket::TLinkSocket(TSocket Socket, std::unique_ptr<TTlsSession> Tls, int32_t TlsTimeoutMs)
-    : Socket(std::move(Socket)), Tls(std::move(Tls)), TlsTimeoutMs(TlsTimeoutMs) {}
+TLinkSocket::TLinkSocket(TSocket Socket, std::shared_ptr<TWakeSocket> Wake,
+                         std::unique_ptr<TTlsSession> Tls, int32_t TlsTimeoutMs)
+    : Socket(std::move(Socket)),
+      SharedWake(std::move(Wake)),
+      Wake(*SharedWake),
+      Tls(std::move(Tls)),
+      TlsTimeoutMs(TlsTimeoutMs) {}
 
 std::shared_ptr<TLinkSocket> TLinkSocket::Open(const std::u16string& Host, uint16_t Port,
-                                               const TLinkSSLHandler* Ssl) {
+                                               const TLinkSSLHandler* Ssl,
+                                               std::shared_ptr<TWakeSocket> Wake) {
   TSocket Socket = CreateTcpSocket();
-  uint32_t Address = ResolveIPv4(Host);
-  ConnectSocket(Socket, Address, Port);
-  SetNonBlocking(Socket);
+  uint32_t Address = ResolveIPv4Abortable(Host, *Wake);
+  ConnectAbortable(Socket, Address, Port, *Wake);
   std::unique_ptr<TTlsSession> Tls;
   if (Ssl) Tls = std::make_unique<TTlsSession>(Socket, *Ssl);
-  auto Link =
-      std::make_shared<TLinkSocket>(std::move(Socket), std::move(Tls), Ssl ? Ssl->ReadTimeout : -1);
+  auto Link = std::make_shared<TLinkSocket>(std::move(Socket), std::move(Wake), std::move(Tls),
+                                            Ssl ? Ssl->ReadTimeout : -1);
   if (Link->Tls) Link->Handshake();
   return Link;
 }
@@ -37,10 +43,15 @@ void TLinkSocket::Handshake() {
         return;
       case TTlsSession::TStatus::WantRead:
       case TTlsSession::TStatus::WantWrite:
-        if (WaitSocket(Socket, WantsWrite(Result.Status), Wake, TlsTimeoutMs) ==
-            TWaitResult::TimedOut)
-          throw ELinkError(std::string(MsgErrorConnectingWithSSL) + "\r\n" +
-                           SocketErrorDescription(WsaError::TimedOut));
+        switch (WaitSocket(Socket, WantsWrite(Result.Status), Wake, TlsTimeoutMs)) {
+          case TWaitResult::TimedOut:
+            throw ELinkError(std::string(MsgErrorConnectingWithSSL) + "\r\n" +
+                             SocketErrorDescription(WsaError::TimedOut));
+          case TWaitResult::Woken:
+            RaiseSocketError(WsaError::ConnAborted);
+          case TWaitResult::Ready:
+            break;
+        }
         break;
       case TTlsSession::TStatus::Closed:
         throw ELinkError(std::string(MsgErrorConnectingWithSSL) + "\r\n" +

@@ -20,9 +20,11 @@ class TLinkSocket {
   enum class TReceived { Data, TimedOut, PeerClosed, LocalClosed };
 
   // Creates, binds and connects the socket and, with Ssl, performs the TLS handshake. Raises
-  // ELinkError on failure and leaves no socket open.
+  // ELinkError on failure and leaves no socket open. Signalling Wake ends the name look-up, the
+  // connect or the handshake at once with 10053; once open, the connection's Close signals it.
   static std::shared_ptr<TLinkSocket> Open(const std::u16string& Host, uint16_t Port,
-                                           const TLinkSSLHandler* Ssl);
+                                           const TLinkSSLHandler* Ssl,
+                                           std::shared_ptr<TWakeSocket> Wake);
 
   // Receives up to Size bytes into Buffer (Count), waiting at most TimeoutMs (negative: no limit)
   // for them. Raises the socket error on failure.
@@ -36,7 +38,8 @@ class TLinkSocket {
   // sending direction and wakes every thread that waits on this connection.
   void Close();
 
-  TLinkSocket(TSocket Socket, std::unique_ptr<TTlsSession> Tls, int32_t TlsTimeoutMs);
+  TLinkSocket(TSocket Socket, std::shared_ptr<TWakeSocket> Wake, std::unique_ptr<TTlsSession> Tls,
+              int32_t TlsTimeoutMs);
 
  private:
   void Handshake();
@@ -45,7 +48,8 @@ class TLinkSocket {
   [[noreturn]] void RaiseTlsError(const TTlsSession::TResult& Result);
 
   TSocket Socket;
-  TWakeSocket Wake;
+  std::shared_ptr<TWakeSocket> SharedWake;  // shared with the client while it connects
+  TWakeSocket& Wake;
   std::unique_ptr<TTlsSession> Tls;
   int32_t TlsTimeoutMs;
   std::atomic<bool> Closed{false};

@@ -57,6 +57,16 @@ void TReconnectTimer::SetTCPClientProp(const TLinkClient& IdTCPClient) {
 void TReconnectTimer::Terminate() {
   Terminated = true;
   FTermEvent.Set();
+  std::lock_guard<std::mutex> Guard(SettingsLock);
+  if (Probing) Probing->AbortConnect();
+}
+
+// Publishes the probe's client (nullptr withdraws it); false once the thread has been told to
+// stop, so a probe never starts after Terminate has looked for one.
+bool TReconnectTimer::SetProbing(TLinkClient* Client) {
+  std::lock_guard<std::mutex> Guard(SettingsLock);
+  Probing = Client;
+  return !Terminated;
 }
 
 void TReconnectTimer::WaitFor() {
@@ -106,6 +116,11 @@ bool TReconnectTimer::TestConnection(const TProbeTarget& Target, bool WithTLS,
                                      const TTlsPolicy& Policy) {
   try {
     TLinkConnection Probe(Target.Host, Target.Port, WithTLS, Policy);
+    struct TWithdraw {
+      TReconnectTimer& Timer;
+      ~TWithdraw() { Timer.SetProbing(nullptr); }
+    } Withdraw{*this};
+    if (!SetProbing(&Probe.Client())) return false;
     Probe.Client().Connect();
     std::this_thread::sleep_for(ProbeHoldTime);
     Probe.Client().Disconnect();

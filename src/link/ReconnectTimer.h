@@ -53,6 +53,7 @@ class TReconnectTimer {
   void Execute();
   void Turn();
   bool TestConnection(const TProbeTarget& Target, bool WithTLS, const TTlsPolicy& Policy);
+  bool SetProbing(TLinkClient* Client);
 
   std::atomic<bool> isActive{false};
   std::atomic<bool> Terminated{false};
@@ -66,6 +67,7 @@ class TReconnectTimer {
   TProbeTarget IdTCPClient;
   bool SSLSecure = false;
   TTlsPolicy TlsPolicy;
+  TLinkClient* Probing = nullptr;  // the probe's client while it connects, for Terminate
 
   std::thread Thread;  // last: starts once every field above exists
 };

@@ -274,3 +274,92 @@ TWaitResult WaitSocket(const TSocket& Socket, bool ForWrite, const TWakeSocket& 
 #endif
   }
 }
+
+namespace {
+
+bool ConnectInProgress(int Code) {
+  // Winsock reports a started connect as would-block, BSD sockets as in progress or, when a
+  // signal arrived, interrupted; in every case the connect goes on without us.
+  return Code == WsaError::WouldBlock || Code == WsaError::InProgress ||
+         Code == WsaError::Interrupted;
+}
+
+// The pending error of a socket whose connect has ended, as a Windows Sockets number; 0 when it
+// connected.
+int ConnectResult(const TSocket& Socket) {
+  int Error = 0;
+  TSockLen Length = sizeof Error;
+  if (getsockopt(Socket.Handle(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&Error),
+                 &Length) != 0)
+    return LastSocketError();
+#ifdef _WIN32
+  return Error;
+#else
+  return Error == 0 ? 0 : WsaFromErrno(Error);
+#endif
+}
+
+// Waits until the connect of Socket has ended (true) or Abort is signalled (false).
+bool WaitConnected(const TSocket& Socket, const TWakeSocket& Abort) {
+  for (;;) {
+#ifdef _WIN32
+    // Winsock reports a failed connect in the exception set, a completed one in the write set.
+    fd_set Readable, Writable, Failed;
+    FD_ZERO(&Readable);
+    FD_ZERO(&Writable);
+    FD_ZERO(&Failed);
+    FD_SET(Abort.Socket().Handle(), &Readable);
+    FD_SET(Socket.Handle(), &Writable);
+    FD_SET(Socket.Handle(), &Failed);
+    int Count = select(0, &Readable, &Writable, &Failed, nullptr);
+    if (Count < 0) RaiseSocketError(LastSocketError());
+    if (FD_ISSET(Abort.Socket().Handle(), &Readable)) return false;
+    if (Count > 0) return true;
+#else
+    pollfd Fds[2] = {{Socket.Handle(), POLLOUT, 0}, {Abort.Socket().Handle(), POLLIN, 0}};
+    int Count = poll(Fds, 2, -1);
+    if (Count < 0) {
+      if (errno == EINTR) continue;
+      RaiseSocketError(LastSocketError());
+    }
+    if (Fds[1].revents != 0) return false;
+    if (Fds[0].revents != 0) return true;
+#endif
+  }
+}
+
+}  // namespace
+
+void ConnectAbortable(const TSocket& Socket, uint32_t Address, uint16_t Port,
+                      const TWakeSocket& Abort) {
+  SetNonBlocking(Socket);
+  sockaddr_in Addr = MakeAddress(Address, Port);
+  if (connect(Socket.Handle(), reinterpret_cast<const sockaddr*>(&Addr), sizeof Addr) == 0) return;
+  int Code = LastSocketError();
+  if (!ConnectInProgress(Code)) RaiseSocketError(Code);
+  if (!WaitConnected(Socket, Abort)) RaiseSocketError(WsaError::ConnAborted);
+  Code = ConnectResult(Socket);
+  if (Code != 0) RaiseSocketError(Code);
+}
+
+bool WaitSignalled(const TWakeSocket& Done, const TWakeSocket& Abort) {
+  for (;;) {
+#ifdef _WIN32
+    fd_set Readable;
+    FD_ZERO(&Readable);
+    FD_SET(Done.Socket().Handle(), &Readable);
+    FD_SET(Abort.Socket().Handle(), &Readable);
+    if (select(0, &Readable, nullptr, nullptr, nullptr) < 0) RaiseSocketError(LastSocketError());
+    if (FD_ISSET(Abort.Socket().Handle(), &Readable)) return false;
+    if (FD_ISSET(Done.Socket().Handle(), &Readable)) return true;
+#else
+    pollfd Fds[2] = {{Done.Socket().Handle(), POLLIN, 0}, {Abort.Socket().Handle(), POLLIN, 0}};
+    if (poll(Fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      RaiseSocketError(LastSocketError());
+    }
+    if (Fds[1].revents != 0) return false;
+    if (Fds[0].revents != 0) return true;
+#endif
+  }
+}

@@ -87,3 +87,11 @@ class TWakeSocket {
 // TimeoutMs waits without limit).
 TWaitResult WaitSocket(const TSocket& Socket, bool ForWrite, const TWakeSocket& Wake,
                        int32_t TimeoutMs);
+
+// Connects the socket, leaving it non-blocking. Waits for the connection with the system's own
+// connect time-out, and raises 10053 at once when Abort is signalled.
+void ConnectAbortable(const TSocket& Socket, uint32_t Address, uint16_t Port,
+                      const TWakeSocket& Abort);
+
+// Waits until Done or Abort is signalled; true when Done was and Abort was not.
+bool WaitSignalled(const TWakeSocket& Done, const TWakeSocket& Abort);

@@ -7,6 +7,7 @@
 namespace WsaError {
 inline constexpr int Interrupted = 10004;
 inline constexpr int WouldBlock = 10035;
+inline constexpr int InProgress = 10036;
 inline constexpr int NotSocket = 10038;
 inline constexpr int NetUnreachable = 10051;
 inline constexpr int ConnAborted = 10053;

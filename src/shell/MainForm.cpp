@@ -8,6 +8,7 @@
 
 #include "ComSecurity.h"
 #include "Communicate.h"
+#include "CrashRecord.h"
 #include "IniFile.h"
 #include "Logger.h"
 #include "MainFormIds.h"
@@ -401,9 +402,17 @@ void TMainFrm::InitApp() {
   Logger = std::make_unique<TLogger>(MemoLog, LogEnabCheckBox, FHandle);
 }
 
+// The record of a crash that ended the last run is the log's first entry. It is added whether or
+// not "Enable log" is ticked, so that it is not lost.
+void TMainFrm::ReportLastCrash() {
+  std::u16string Notice = TakeCrashNotice(CrashFolder());
+  if (!Notice.empty()) Logger->MessageToLog(LogError, Notice);
+}
+
 bool TMainFrm::ReadIni() {
   try {
     Logger->Clear();
+    ReportLastCrash();
     Logger->ToLog(LogInfo, u"Read ini file...", 0);
     TIniFile ini(ConfigFilePath(), IniSection);
     TAppSettings settings = ReadSettings(ini, FNextRandom);

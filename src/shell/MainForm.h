@@ -43,6 +43,7 @@ class TMainFrm {
 
   void FormCreate();
   void InitApp();
+  void ReportLastCrash();
   bool ReadIni();
   void InitControls();
   void InitCommunicate();

@@ -4,9 +4,11 @@
 
 #include "AppConfig.h"
 #include "ComSecurity.h"
+#include "CrashRecord.h"
 #include "MainForm.h"
 
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
+  InstallCrashRecords();
   // Before anything is marshalled; the agent runs on whatever the result.
   TComSecurity comSecurity;
 

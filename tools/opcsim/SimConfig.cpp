@@ -354,6 +354,7 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "addGroupFails", faults.addGroupFails) &&
                   ReadFlag(*object, "addItemsFails", faults.addItemsFails) &&
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&
+                  ReadFlag(*object, "statusCrashes", faults.statusCrashes) &&
                   ReadCount(*object, "callDelayMs", faults.callDelayMs);
   if (!ok || (mode != u"state" && mode != u"error") || state < 1 || state > 6)
     return error = u"bad fault switch", false;

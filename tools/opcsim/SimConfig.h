@@ -38,6 +38,7 @@ struct SimFaults {
   bool addGroupFails = false;
   bool addItemsFails = false;
   bool adviseFails = false;
+  bool statusCrashes = false;  // GetStatus writes through a null pointer (an access violation)
   uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
 };
 

@@ -1,5 +1,6 @@
 #include "SimServer.h"
 
+#include <cstdint>
 #include <functional>
 
 #include "SimEnumString.h"
@@ -191,6 +192,12 @@ HRESULT STDMETHODCALLTYPE SimServer::GetStatus(OPCSERVERSTATUS** ppServerStatus)
   if (!ppServerStatus) return E_POINTER;
   *ppServerStatus = nullptr;
   core_->EnterCall("GetStatus");
+  if (core_->device->Faults().statusCrashes) {
+    // The address comes from memory the compiler cannot see through, so the write is made as
+    // written and faults, instead of being turned into a trap instruction.
+    static volatile std::uintptr_t nowhere = 0;
+    *reinterpret_cast<volatile int*>(nowhere) = 1;
+  }
   OPCSERVERSTATE state = OPC_STATUS_RUNNING;
   const HRESULT hr = core_->device->NextStatus(state);
   if (FAILED(hr)) return hr;

@@ -11,6 +11,7 @@
 #include "CommTestSupport.h"
 #include "Communicate.h"
 #include "FakeRouter.h"
+#include "HangingListener.h"
 #include "LoopbackServer.h"
 #include "TestPeer.h"
 
@@ -330,3 +331,68 @@ TEST_F(CommunicateTest, RouterOutlivesAReaderStillFailingAtTeardown) {
 }
 
 }  // namespace
+
+namespace {
+
+// Milliseconds Action takes.
+template <typename TAction>
+long long MsOf(TAction&& Action) {
+  auto Begin = std::chrono::steady_clock::now();
+  Action();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               Begin)
+      .count();
+}
+
+// Far below the system's connect time-out (minutes), which a wait that is not aborted lasts.
+constexpr long long NeverHangsMs = 8000;
+
+}  // namespace
+
+// A connection request that nobody answers keeps an attempt in its connect. A restart (Apply)
+// aborts the attempt instead of waiting for it; the abort is logged as the attempt's error and
+// the next attempt uses the new settings.
+TEST_F(CommunicateTest, RestartAbortsAnAttemptHangingInConnectAndTheNewSettingsTakeEffect) {
+  THangingListener Hanging;
+  ASSERT_TRUE(Hanging.Full());
+  StartLink(Hanging.Port());
+  ASSERT_TRUE(WaitLogCount(Log, StartLine, 1, NextAttemptMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  TLoopbackServer Server;
+  Comm->SetPortProp(Server.Port());
+  EXPECT_LT(MsOf([&] { Comm->Disconnect(true); }), NeverHangsMs);
+  EXPECT_TRUE(WaitLogCount(Log, "Software caused connection abort.", 1, 3000));
+  std::string Line;
+  auto Peer = AcceptLink(Server, 2 * NextAttemptMs, &Line);
+  ASSERT_TRUE(Peer);
+  EXPECT_EQ(Line, Greeting);
+}
+
+TEST_F(CommunicateTest, FinalTeardownAbortsAnAttemptHangingInConnect) {
+  THangingListener Hanging;
+  ASSERT_TRUE(Hanging.Full());
+  StartLink(Hanging.Port());
+  ASSERT_TRUE(WaitLogCount(Log, StartLine, 1, NextAttemptMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  EXPECT_LT(CloseMs(), NeverHangsMs);
+  EXPECT_EQ(State->CallsAfterDestroy.load(), 0);
+  EXPECT_EQ(LineCount(LogLines(Log), ErrorHead), 0);  // an aborted attempt at close is quiet
+}
+
+// The link is up but the server stops taking new connections: the probe hangs in its connect,
+// and closing aborts it.
+TEST_F(CommunicateTest, FinalTeardownAbortsAProbeHangingInConnect) {
+  THangingListener Server(false);
+  StartLink(Server.Port());
+  ASSERT_TRUE(Server.AcceptOne(NextAttemptMs));
+  ASSERT_TRUE(WaitLogCount(Log, "Done Connect to host", 1, 5000));
+  Server.Fill();
+  ASSERT_TRUE(Server.Full());
+  // The timer wakes every 5000 ms; by then its probe waits for an answer that never comes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+
+  EXPECT_LT(CloseMs(), NeverHangsMs);
+  EXPECT_EQ(State->CallsAfterDestroy.load(), 0);
+}

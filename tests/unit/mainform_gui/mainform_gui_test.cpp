@@ -8,6 +8,7 @@
 
 #include "ScadaListener.h"
 #include "AppDriver.h"
+#include "HangingListener.h"
 #include "MainFormIds.h"
 
 namespace {
@@ -436,6 +437,49 @@ TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
   HWND memo = app.Control(IDC_MEMOLOG);
   EXPECT_TRUE(
       WaitUntil([&] { return app.Text(memo).find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+// A connection request that nobody answers keeps the reconnect thread in its connect for the
+// system's connect time-out (minutes). Apply with a new port aborts that attempt instead of
+// waiting for it, and the next attempt uses the new port; closing during such an attempt ends as
+// fast as an idle close. The bounds only catch a wait for the time-out.
+TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
+  constexpr auto FirstAttemptUnderWay = 6s;
+  THangingListener hanging;
+  ASSERT_TRUE(hanging.Full()) << "the accept queue could not be filled";
+  TScadaListener scada;
+  const std::string ini = Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" +
+                                  std::to_string(hanging.Port()) +
+                                  "\r\nuid=gui-hang\r\nIsSSLSecure=0\r\n");
+  {
+    TRunningApp app(ini);
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    EnableLog(app);
+    HWND memo = app.Control(IDC_MEMOLOG);
+    // The first attempt starts within one timer wait of the start (perhaps before the log was
+    // switched on) and then waits in its connect.
+    std::this_thread::sleep_for(FirstAttemptUnderWay);
+
+    app.SetText(app.Control(IDC_SERVERPORTEDIT), Widen(std::to_string(scada.Port())));
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    std::printf("Apply during a hanging connect returned in %.2f s\n", took);
+    EXPECT_LT(took, 10.0);
+    EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-hang"); }, 20s))
+        << "no connection with the new port";
+    EXPECT_NE(app.Text(memo).find(L"Software caused connection abort."), std::wstring::npos)
+        << Narrow(app.Text(memo));
+    ExpectClosesWithin(app, ConnectedCloseSeconds);
+  }
+  TRunningApp app(ini);
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  std::this_thread::sleep_for(FirstAttemptUnderWay);
+  std::printf("close during a hanging connect: ");
   ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 

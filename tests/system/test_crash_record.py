@@ -1,0 +1,82 @@
+"""Crash records: an access violation inside an in-process OPC server (opcsim's statusCrashes
+switch) ends the agent after it wrote a minidump and a one-line record to its crash folder; the
+next start names that record as the log's first entry, once."""
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+from scada_peer import ScadaPeer
+from winagent import Agent, windows_path
+from wire import SIM, Wire, fault_config, wait_online
+
+RECORD_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d exception C0000005 "
+                         r"at opcsim\.dll\+0x[0-9A-F]+\r\n")
+ERROR_HEAD = "**********ERROR***********"
+
+
+def wine_output(wine, *args):
+    done = subprocess.run([str(wine.env_script), *args], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+    return done.stdout.decode("utf-8").strip()
+
+
+def crash_folder(wine):
+    """The agent's crash folder in the Wine prefix (Wine sets %LOCALAPPDATA% from its own
+    profile), as (Windows path, Linux path)."""
+    local = wine_output(wine, "cmd", "/c", "echo", "%LOCALAPPDATA%")
+    assert local, "no %LOCALAPPDATA%"
+    unix = Path(wine_output(wine, "winepath", "-u", local))
+    return local + "\\Tagrelay\\crash", unix / "Tagrelay" / "crash"
+
+
+def log_text(wine):
+    """What the running agent's log view shows."""
+    tool = wine.build / "tools" / "wine" / "log_text.exe"
+    done = subprocess.run([str(wine.env_script), windows_path(tool), "20"],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=60)
+    assert done.returncode == 0, "no log view found"
+    return done.stdout.decode("utf-8")
+
+
+def test_crash_inside_a_server_is_recorded_and_named_at_the_next_start(wine, tmp_path):
+    crash_windows, crash = crash_folder(wine)
+    shutil.rmtree(crash, ignore_errors=True)  # records of earlier runs in this prefix
+    config = fault_config(tmp_path / "opcsim.json", {"statusCrashes": True}, {})
+    env = {"OPCSIM_CONFIG": windows_path(config)}
+    peer = ScadaPeer().start()
+    agent = Agent(wine, tmp_path, "tagrelay-crash.exe")
+    agent.configure(port=peer.port)
+    try:
+        agent.start(env=env)
+        wire = Wire(peer)
+        wait_online(wire)
+        wire.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": SIM, "syncMode": "sync",
+                   "responseTime": 200})
+        wire.send({"cmd": "ping", "TransID": 2, "OPCServerID": SIM})
+        agent.process.wait(timeout=60)
+
+        records = sorted(crash.glob("crash-*.txt"))
+        assert len(records) == 1, sorted(p.name for p in crash.parent.rglob("*"))
+        record = records[0]
+        line = record.read_bytes().decode("ascii")
+        assert RECORD_LINE.fullmatch(line), line
+        assert record.with_suffix(".dmp").read_bytes()[:4] == b"MDMP"
+        assert (crash / "unreported.txt").read_text().strip() == record.stem
+
+        agent.start(env=env)
+        shown = log_text(wine).split("\r\n")
+        assert shown[0] == ERROR_HEAD, shown
+        assert shown[1] == ("The last run ended in a crash: " + line.strip() + "; record " +
+                            crash_windows + "\\" + record.name), shown
+        assert not (crash / "unreported.txt").exists()
+        agent.close()
+
+        # Named once: a further start begins its log with reading the configuration.
+        agent.start(env=env)
+        assert ERROR_HEAD not in log_text(wine)
+        agent.close()
+    finally:
+        agent.kill()
+        peer.stop()
