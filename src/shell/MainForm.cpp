@@ -8,6 +8,7 @@
 
 #include "Communicate.h"
 #include "IniFile.h"
+#include "LogView.h"
 #include "Logger.h"
 #include "MainFormIds.h"
 
@@ -103,18 +104,6 @@ void ShowMessageBox(HWND owner, const std::wstring& text, UINT flags) {
   CenterHook = nullptr;
 }
 
-// Counts a running handler for as long as it runs.
-class TBusy {
- public:
-  explicit TBusy(int& Depth) : FDepth(Depth) { ++FDepth; }
-  ~TBusy() { --FDepth; }
-  TBusy(const TBusy&) = delete;
-  TBusy& operator=(const TBusy&) = delete;
-
- private:
-  int& FDepth;
-};
-
 }  // namespace
 
 TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
@@ -125,6 +114,7 @@ TMainFrm::~TMainFrm() {
   TrayIcon.reset();
   if (FHandle) DestroyWindow(FHandle);
   Logger.reset();
+  LogView.reset();
   if (FFont) DeleteObject(FFont);
   if (FIconLarge) DestroyIcon(FIconLarge);
   if (FIconSmall) DestroyIcon(FIconSmall);
@@ -175,11 +165,21 @@ LRESULT CALLBACK TMainFrm::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM 
   return self->HandleMessage(Msg, WParam, LParam);
 }
 
+// After each message, the commands that arrived while another one ran get their turn.
+LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  LRESULT result = 0;
+  Guarded([&] { result = Dispatch(Msg, WParam, LParam); });
+  bool more = true;
+  while (more) Guarded([&] { more = FGate.RunNext(); });
+  return result;
+}
+
 // The general error handler: an error escaping a handler is shown to the user and the program
 // goes on.
-LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+template <typename F>
+void TMainFrm::Guarded(F Action) {
   try {
-    return Dispatch(Msg, WParam, LParam);
+    Action();
   } catch (const EIniWriteError& e) {
     ShowError(e.Text());
   } catch (const std::exception& e) {
@@ -188,7 +188,15 @@ LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   } catch (...) {
     ShowError(u"An error occurred in the application.");
   }
-  return 0;
+}
+
+void TMainFrm::RunCommand(TCommandGate::TCommand Command) {
+  if (Command == TCommandGate::TCommand::Apply) {
+    ApplyButtonClick();
+  } else {
+    FormClose();
+    DestroyWindow(FHandle);
+  }
 }
 
 void TMainFrm::ShowError(const std::u16string& Text) {
@@ -227,18 +235,14 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-      // The read-only log view keeps the background of an ordinary text view.
-      if (reinterpret_cast<HWND>(LParam) == MemoLog) {
-        HDC dc = reinterpret_cast<HDC>(WParam);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-      }
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (LogView && LogView->Notify(reinterpret_cast<const NMHDR*>(LParam), result)) return result;
       break;
+    }
     case WM_COMMAND:
       if (HIWORD(WParam) == BN_CLICKED) {
-        if (LOWORD(WParam) == IDC_APPLYBUTTON) ApplyButtonClick();
+        if (LOWORD(WParam) == IDC_APPLYBUTTON) FGate.Request(TCommandGate::TCommand::Apply);
         if (LOWORD(WParam) == IDC_LOGENABCHECKBOX) LogEnabCheckBoxClick();
         return 0;
       }
@@ -252,10 +256,10 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       if (LParam == WM_LBUTTONUP) TrayIconClick();
       return 0;
     case WM_CLOSE:
-      FormClose();
-      DestroyWindow(FHandle);
+      FGate.Request(TCommandGate::TCommand::Close);
       return 0;
     case WM_DESTROY:
+      FGate.Stop();
       TrayIcon.reset();
       PostQuitMessage(0);
       return 0;
@@ -293,12 +297,8 @@ void TMainFrm::CreateControls() {
                          IDC_LOGENABCHECKBOX);
   SSLConnectCheckBox =
       make(WC_BUTTONW, L"SSL connect", WS_TABSTOP | BS_AUTOCHECKBOX, 0, IDC_SSLCONNECTCHECKBOX);
-  MemoLog =
-      make(WC_EDITW, L"MemoLog",
-           WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | ES_NOHIDESEL,
-           WS_EX_CLIENTEDGE, IDC_MEMOLOG);
-  // Three hundred long lines exceed the default limit of an edit control.
-  SendMessageW(MemoLog, EM_SETLIMITTEXT, 0, 0);
+  LogView = std::make_unique<TLogView>(FHandle, IDC_MEMOLOG, FInstance, L"MemoLog");
+  MemoLog = LogView->Handle();
   Label1 = make(WC_STATICW, L"Log", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_LABEL1);
   QueryCountLabel =
       make(WC_STATICW, L"QueryCount=0", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_QUERYCOUNTLABEL);
@@ -394,7 +394,7 @@ void TMainFrm::FormCreate() {
 }
 
 void TMainFrm::InitApp() {
-  Logger = std::make_unique<TLogger>(MemoLog, LogEnabCheckBox, FHandle);
+  Logger = std::make_unique<TLogger>(LogView.get(), LogEnabCheckBox, FHandle);
 }
 
 bool TMainFrm::ReadIni() {
@@ -434,7 +434,6 @@ void TMainFrm::InitCommunicate() {
 }
 
 void TMainFrm::ApplyButtonClick() {
-  TBusy busy(FBusyDepth);
   std::optional<int32_t> port = ParseIntText(TextOf(ServerPortEdit));
   if (!port) {
     ShowMessageBox(FHandle, L"Port value not valid", MB_OK | MB_ICONERROR);
@@ -488,29 +487,29 @@ void TMainFrm::ShowQueryCount() {
 }
 
 void TMainFrm::FormClose() {
-  TBusy busy(FBusyDepth);
   if (Communicate) Communicate->Disconnect(false);
   Communicate.reset();
 }
 
-// The entry is shown, then its sender is released, then messages that came meanwhile are let
-// through. Without that last step a thread that logs without pause would starve the window's
-// input, painting and closing, since sent messages always go before posted ones. Releasing the
-// sender first means that a Close or Apply handled here never waits for a thread that is itself
-// waiting for this handler.
+// The entry is taken, then its sender is released, then the messages that came meanwhile are let
+// through once. The view repaints on a timer of its own, so this pass paints at most what that
+// timer asked for, not each entry; without it a thread that logs without pause would starve the
+// window's input, the view's refresh and closing, since sent messages always go before posted
+// ones. An Apply or Close arriving in the pass runs once the pass is over, after the sender was
+// released, so it never waits for a thread that is itself waiting for this handler.
 LRESULT TMainFrm::WMLogMessage(WPARAM WParam, LPARAM LParam) {
   if (LParam) {
     Logger->MessageToLog(static_cast<int>(WParam),
                          std::u16string(reinterpret_cast<const char16_t*>(LParam)));
   }
   if (InSendMessage()) ReplyMessage(1);
-  if (FBusyDepth == 0) ProcessPendingMessages();
+  if (!FGate.Busy()) ProcessPendingMessages();
   return 1;
 }
 
 // One pass over the messages waiting in the queue.
 void TMainFrm::ProcessPendingMessages() {
-  TBusy busy(FBusyDepth);
+  TCommandGate::TScope pass(FGate);
   constexpr int MaxMessages = 64;
   MSG msg;
   for (int i = 0; i < MaxMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {

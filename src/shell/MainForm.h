@@ -11,9 +11,11 @@
 #include <string>
 
 #include "AppConfig.h"
+#include "CommandGate.h"
 #include "TrayIcon.h"
 
 class TLogger;
+class TLogView;
 class TCommunicate;
 
 class TMainFrm {
@@ -35,6 +37,9 @@ class TMainFrm {
   static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam);
+  template <typename F>
+  void Guarded(F Action);
+  void RunCommand(TCommandGate::TCommand Command);
   void ShowError(const std::u16string& Text);
 
   void FormCreate();
@@ -67,9 +72,8 @@ class TMainFrm {
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;
   UINT FTaskbarCreatedMsg = 0;
-  // Set while Apply or Close runs, and while a log entry lets pending messages through: no
-  // other handler may start inside them.
-  int FBusyDepth = 0;
+  // Apply and Close, one at a time; busy too while a log entry lets pending messages through.
+  TCommandGate FGate{[this](TCommandGate::TCommand Command) { RunCommand(Command); }};
 
   // Fields of the window, in their documented order. The log panel is the left column of the
   // client area, LogPanelWidth wide at 96 dpi; its children are Label1 and MemoLog.
@@ -87,6 +91,8 @@ class TMainFrm {
   HWND LogEnabCheckBox = nullptr;
   HWND SSLConnectCheckBox = nullptr;
   std::unique_ptr<TTrayIcon> TrayIcon;
+  // The list drawing MemoLog's rows from the log; it outlives the log that feeds it.
+  std::unique_ptr<TLogView> LogView;
   std::unique_ptr<TLogger> Logger;
   std::u16string Uid;
   std::u16string Host;

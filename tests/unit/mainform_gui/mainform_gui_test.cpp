@@ -3,12 +3,15 @@
 // minimises and restores through the tray icon's notifications, and closes it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "ScadaListener.h"
 #include "AppDriver.h"
 #include "MainFormIds.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -195,7 +198,8 @@ TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow)
   EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
   EXPECT_FALSE(IsWindowVisible(app.Control(IDC_SSLCONNECTCHECKBOX)));
   EXPECT_EQ(app.Text(app.Control(IDC_SSLCONNECTCHECKBOX)), L"SSL connect");
-  EXPECT_EQ(app.Text(app.Control(IDC_MEMOLOG)), L"") << "the placeholder text was not cleared";
+  EXPECT_TRUE(WaitUntil([&] { return app.LogLines().empty(); }, 5s))
+      << "the placeholder text was not cleared: " << Narrow(app.LogText());
   EXPECT_EQ(app.Text(app.Control(IDC_LABEL1)), L"Log");
   EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDRLABEL)), L"SCADA IP Address / Host");
   EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTLABEL)), L"SCADA Port");
@@ -340,7 +344,7 @@ TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteEr
   EXPECT_EQ(stored["uid"], "w1");
   EXPECT_TRUE(WaitUntil(
       [&] {
-        return app.Text(app.Control(IDC_MEMOLOG)).find(L"Start and initialize client...") !=
+        return app.LogText().find(L"Start and initialize client...") !=
                std::wstring::npos;
       },
       12s))
@@ -387,9 +391,8 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
-  HWND memo = app.Control(IDC_MEMOLOG);
   auto logHas = [&](const wchar_t* text) {
-    return app.Text(memo).find(text) != std::wstring::npos;
+    return app.LogText().find(text) != std::wstring::npos;
   };
 
   EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-first"); }, 15s))
@@ -409,7 +412,7 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
       << "no reconnection with the new identifier";
   // The first attempt may come before the log was switched on; this one comes after.
   EXPECT_TRUE(WaitUntil([&] { return logHas(L"Start and initialize client..."); }, 5s))
-      << Narrow(app.Text(memo));
+      << Narrow(app.LogText());
   EXPECT_GE(QueryCountShown(app), countBefore) << "the read count was reset";
 
   ExpectClosesWithin(app, ConnectedCloseSeconds);
@@ -433,10 +436,136 @@ TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
                 ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
   }
   scada.SendToAll(requests);
-  HWND memo = app.Control(IDC_MEMOLOG);
   EXPECT_TRUE(
-      WaitUntil([&] { return app.Text(memo).find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
+      WaitUntil([&] { return app.LogText().find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
   ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// The program's popup menu window, if one is open.
+HWND OpenMenuOf(DWORD processId) {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32768", nullptr); w;
+       w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == processId && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+// A flood of requests, each logged: the view ends with exactly 300 rows, the newest in sight, and
+// its context menu copies them all.
+TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-view\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-view"); }, 15s));
+  std::string requests;
+  for (int i = 1; i <= 400; ++i) {
+    requests += "{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
+  }
+  scada.SendToAll(requests);
+  std::vector<std::wstring> lines;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        lines = app.LogLines();
+        std::wstring all = app.LogText();
+        return all.find(L"TransID = 400") != std::wstring::npos;
+      },
+      60s))
+      << "the last request's entries never showed";
+  // Entries after the last request (reads, say) may still come; the view stays bounded.
+  lines = app.LogLines();
+  EXPECT_EQ(lines.size(), 300u);
+  HWND view = app.Control(IDC_MEMOLOG);
+  DWORD_PTR top = 0, perPage = 0;
+  SendMessageTimeoutW(view, LVM_GETTOPINDEX, 0, 0, SMTO_ABORTIFHUNG, 10000, &top);
+  SendMessageTimeoutW(view, LVM_GETCOUNTPERPAGE, 0, 0, SMTO_ABORTIFHUNG, 10000, &perPage);
+  EXPECT_GT(perPage, 0u);
+  EXPECT_GE(top + perPage, lines.size()) << "the last line is not in sight";
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-full.png")));
+
+  // The context menu at the view: its second item copies every line.
+  RECT r;
+  GetWindowRect(view, &r);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  SetForegroundWindow(app.Window());
+  PostMessageW(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view),
+               MAKELPARAM(r.left + 40, r.top + 40));
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s))
+      << "no context menu";
+  EXPECT_TRUE(SaveWindowPng(menu, WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-menu.png")));
+  // One step up from no item lands on the last one, "Copy all".
+  PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s));
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (copied = ClipboardText()).find(L"TransID = 400") != std::wstring::npos; },
+      10s));
+  // Every line of the view, in order: the copy was made from the view's rows of that moment,
+  // which later entries may have moved on from.
+  EXPECT_NE(copied.find(lines[299]), std::wstring::npos);
+  EXPECT_EQ(std::count(copied.begin(), copied.end(), L'\n'), 299);
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+// Apply and Close wait for the link's threads while handling the messages that other threads and
+// processes send, so the other command can arrive inside them. It must run only after the outer
+// one has finished: the program applies, then ends cleanly. The commands are sent right after
+// the program's connection is accepted, while its attempt is still finishing (holding the link's
+// attempt lock that Apply waits for).
+struct TOrderCase {
+  const char* Name;
+  bool CloseFirst;
+};
+
+TEST(MainWindow, ApplyAndCloseArrivingInsideEachOtherRunOneAfterTheOther) {
+  const TOrderCase cases[] = {{"Close sent during Apply", false},
+                              {"Apply sent during Close", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScadaListener scada;
+    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" +
+                            std::to_string(scada.Port()) + "\r\nuid=gui-order\r\nIsSSLSecure=0\r\n"));
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"gui-order-2");
+    ASSERT_TRUE(WaitUntil([&] { return scada.Accepted() >= 1; }, 15s));
+    HWND apply = app.Control(IDC_APPLYBUTTON);
+    if (c.CloseFirst) {
+      app.SendInBackground(app.Window(), WM_CLOSE);
+      Sleep(50);
+      app.SendInBackground(apply, BM_CLICK);
+    } else {
+      app.SendInBackground(apply, BM_CLICK);
+      Sleep(50);
+      app.SendInBackground(app.Window(), WM_CLOSE);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !app.Running(); }, 30s)) << "the program did not end";
+    EXPECT_EQ(app.ExitCode(), 0u);
+    if (!c.CloseFirst) {
+      EXPECT_EQ(app.ReadIni()["uid"], "gui-order-2") << "Apply did not run";
+    }
+  }
 }
 
 }  // namespace
