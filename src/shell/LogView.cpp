@@ -201,9 +201,7 @@ void TLogView::FollowSelection(std::uint64_t Shift) {
 // that a long line is reached by scrolling sideways. Only lines new since the last refresh are
 // measured, at most the lines kept.
 void TLogView::WidenColumn() {
-  RECT client;
-  GetClientRect(FHandle, &client);
-  int width = std::max(FCount == 0 ? 0 : FColumnWidth, static_cast<int>(client.right));
+  if (FCount == 0) FWidestLine = 0;
   const std::uint64_t end = FFirst + FCount;
   HDC dc = GetDC(FHandle);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(FHandle, WM_GETFONT, 0, 0)));
@@ -213,11 +211,14 @@ void TLogView::WidenColumn() {
     SIZE extent{};
     GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(line.c_str()),
                           static_cast<int>(std::min<std::size_t>(line.size(), 1024)), &extent);
-    width = std::max(width, static_cast<int>(extent.cx) + TextMargin);
+    FWidestLine = std::max(FWidestLine, static_cast<int>(extent.cx) + TextMargin);
   }
   SelectObject(dc, old);
   ReleaseDC(FHandle, dc);
   FMeasuredEnd = end;
+  RECT client;
+  GetClientRect(FHandle, &client);
+  const int width = std::max(FWidestLine, static_cast<int>(client.right));
   if (width != FColumnWidth) {
     FColumnWidth = width;
     ListView_SetColumnWidth(FHandle, 0, width);

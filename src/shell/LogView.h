@@ -63,5 +63,6 @@ class TLogView {
   std::size_t FCount = 0;
   // Lines up to this number have been measured for the column's width.
   std::uint64_t FMeasuredEnd = 0;
+  int FWidestLine = 0;  // since the log was last empty
   int FColumnWidth = 0;
 };
