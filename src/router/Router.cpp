@@ -7,6 +7,7 @@
 #include "DecimalSeparator.h"
 #include "JSONText.h"
 #include "LinkClient.h"
+#include "LinkCounters.h"
 #include "Logger.h"
 #include "OPCInteractor.h"
 #include "RouterMessages.h"
@@ -81,6 +82,7 @@ void TRouter::InitConnect() {
 // ---- Request dispatch ----
 
 void TRouter::MakeRouting(const std::u16string& Msg) {
+  if (Counters) TLinkCounters::Add(Counters->Requests);
   try {
     Route(Msg);
   } catch (...) {
@@ -238,15 +240,25 @@ void TRouter::PingTask(const std::u16string& OPCServerID, int32_t TransID) {
 // ---- Update cycle ----
 
 void TRouter::UpdateEvent() {
-  if (TCPOnError) return;
   std::vector<TOPCInteractor*> Interactors;
   {
     std::lock_guard Guard(RegistryLock);
     for (const TInteractorSlot& Slot : OPCInteractors) Interactors.push_back(Slot.Interactor.get());
   }
+  CountServers(Interactors);
+  if (TCPOnError) return;
   const TElement Task = NewTask(TaskUpdateValues, 0);
   for (TOPCInteractor* Interactor : Interactors)
     if (Interactor && Interactor->IsOPCInit()) Interactor->AddTask(Task);
+}
+
+void TRouter::CountServers(const std::vector<TOPCInteractor*>& Interactors) {
+  if (!Counters) return;
+  int32_t Connected = 0;
+  for (TOPCInteractor* Interactor : Interactors)
+    if (Interactor && Interactor->IsOPCInit()) ++Connected;
+  Counters->ServersFound = static_cast<int32_t>(Interactors.size());
+  Counters->ServersConnected = Connected;
 }
 
 // ---- Answers ----
@@ -288,6 +300,10 @@ void TRouter::GetTagsAnswer(const std::u16string& OPCServerID, int32_t TransID) 
 void TRouter::GetValuesAnswer(const std::u16string& OPCServerID, int32_t TransID,
                               const TArray& ValueNames, const TArray& Values,
                               const TArray& Qualities) {
+  if (Counters && TransID == 0) {
+    TLinkCounters::Add(Counters->Pushes);
+    TLinkCounters::Add(Counters->PushedValues, Values.size());
+  }
   SendAndLog(GetValuesMessage(OPCServerID, TransID, ValueNames, Values, Qualities), u"getValues",
              TransID);
 }
@@ -347,6 +363,7 @@ void TRouter::TCPSend(const std::u16string& Msg) {
     if ((Client = UsableClient())) Client->DefStringEncoding = TTextEncoding::Utf8;
     Log(LogInfo, u"Socket Write", 0);
     if ((Client = UsableClient())) Client->WriteLn(Msg);
+    if (Client && Counters) TLinkCounters::Add(Counters->Written);
   } catch (...) {
     Log(LogInfo, u"TCP Write Exception", 0);
     // Only the failed transport is marked: one handed over meanwhile stays usable.

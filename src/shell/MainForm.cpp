@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string>
 
@@ -71,9 +72,8 @@ RECT OuterRect(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UI
   return r;
 }
 
-HICON LoadAppIcon(HINSTANCE instance, int size) {
-  return static_cast<HICON>(
-      LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON, size, size, 0));
+HICON LoadAppIcon(HINSTANCE instance, int size, int id = IDI_MAINICON) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
 }
 
 // Message boxes are centred on the screen: a hook moves the box as it is activated.
@@ -118,6 +118,8 @@ TMainFrm::~TMainFrm() {
   if (FFont) DeleteObject(FFont);
   if (FIconLarge) DestroyIcon(FIconLarge);
   if (FIconSmall) DestroyIcon(FIconSmall);
+  if (FIconConnected) DestroyIcon(FIconConnected);
+  if (FIconDisconnected) DestroyIcon(FIconDisconnected);
 }
 
 bool TMainFrm::Create(int ShowCommand) {
@@ -249,11 +251,16 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       break;
     case WM_LOGMESSAGE:
       return WMLogMessage(WParam, LParam);
+    case WM_TIMER:
+      if (WParam != StatusTimerId) break;
+      ShowStatus();
+      return 0;
     case WM_QUERYCOUNTCHANGED:
       ShowQueryCount();
       return 0;
     case WM_TRAYICON:
       if (LParam == WM_LBUTTONUP) TrayIconClick();
+      if (LParam == WM_RBUTTONUP) ShowTrayMenu();
       return 0;
     case WM_CLOSE:
       FGate.Request(TCommandGate::TCommand::Close);
@@ -308,6 +315,7 @@ void TMainFrm::CreateControls() {
       make(WC_STATICW, L"SCADA Port", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_SERVERPORTLABEL);
   ClientUidLabel =
       make(WC_STATICW, L"Client UID", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_CLIENTUIDLABEL);
+  StatusLabel = make(WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_STATUSLABEL);
 }
 
 int TMainFrm::Scale(int Pixels) const {
@@ -328,13 +336,17 @@ void TMainFrm::ApplyDpi(UINT Dpi) {
 
   HICON large = LoadAppIcon(FInstance, Scale(32));
   HICON small = LoadAppIcon(FInstance, Scale(16));
+  HICON connected = LoadAppIcon(FInstance, Scale(16), IDI_CONNECTED);
+  HICON disconnected = LoadAppIcon(FInstance, Scale(16), IDI_DISCONNECTED);
   SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
   SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-  if (TrayIcon) TrayIcon->SetIcon(small);
-  if (FIconLarge) DestroyIcon(FIconLarge);
-  if (FIconSmall) DestroyIcon(FIconSmall);
+  if (TrayIcon) TrayIcon->SetIcon(FTrayConnected ? connected : disconnected);
+  for (HICON old : {FIconLarge, FIconSmall, FIconConnected, FIconDisconnected})
+    if (old) DestroyIcon(old);
   FIconLarge = large;
   FIconSmall = small;
+  FIconConnected = connected;
+  FIconDisconnected = disconnected;
 
   LayoutControls();
   FormResize();
@@ -370,6 +382,8 @@ void TMainFrm::LayoutControls() {
   Place(ClientUidEdit, RightColumnLeft, 203, EditWidth, EditHeight);
   Place(SSLConnectCheckBox, RightColumnLeft, 240, 121, 17);
   Place(ApplyButton, RightColumnLeft, 271, 121, 25);
+  SetWindowPos(StatusLabel, nullptr, Scale(RightColumnLeft), Scale(308), labelWidth,
+               Scale(6 * LabelHeight), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The edits widen with the window: its outer width minus the log panel minus a margin.
@@ -388,9 +402,11 @@ void TMainFrm::FormCreate() {
   FTaskbarCreatedMsg = RegisterWindowMessageW(L"TaskbarCreated");
   InitApp();
   TrayIcon = std::make_unique<TTrayIcon>(FHandle, TrayIconId, WM_TRAYICON, L"Tagrelay");
-  TrayIcon->Show(FIconSmall);
+  TrayIcon->Show(FIconDisconnected);
   QueryCount = 0;
   if (ReadIni()) InitCommunicate();
+  ShowStatus();
+  SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
 }
 
 void TMainFrm::InitApp() {
@@ -468,10 +484,14 @@ void TMainFrm::TrayIconClick() {
   if (IsWindowVisible(FHandle)) {
     ShowWindow(FHandle, SW_MINIMIZE);
   } else {
-    ShowWindow(FHandle, SW_SHOW);
-    ShowWindow(FHandle, SW_RESTORE);
-    SetForegroundWindow(FHandle);
+    ShowFromTray();
   }
+}
+
+void TMainFrm::ShowFromTray() {
+  ShowWindow(FHandle, SW_SHOW);
+  ShowWindow(FHandle, SW_RESTORE);
+  SetForegroundWindow(FHandle);
 }
 
 // Runs on the reader thread: counts, and leaves the label to the window thread. One notice at a

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "AppConfig.h"
+#include "AutoStart.h"
 #include "CommandGate.h"
+#include "StatusLine.h"
 #include "TrayIcon.h"
 
 class TLogger;
@@ -57,6 +59,10 @@ class TMainFrm {
   LRESULT WMLogMessage(WPARAM WParam, LPARAM LParam);
   void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
+  void ShowStatus();
+  void UpdateTray(const TCommunicate::TLinkStatus& Status);
+  void ShowTrayMenu();
+  void ShowFromTray();
 
   void CreateControls();
   void ApplyDpi(UINT Dpi);
@@ -71,6 +77,11 @@ class TMainFrm {
   HFONT FFont = nullptr;
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;
+  // The tray icon's pictures of a link that is up or not, and which one shows.
+  HICON FIconConnected = nullptr;
+  HICON FIconDisconnected = nullptr;
+  bool FTrayConnected = false;
+  TAutoStart AutoStart{L"Tagrelay"};
   UINT FTaskbarCreatedMsg = 0;
   // Apply and Close, one at a time; busy too while a log entry lets pending messages through.
   TCommandGate FGate{[this](TCommandGate::TCommand Command) { RunCommand(Command); }};
@@ -90,6 +101,9 @@ class TMainFrm {
   HWND QueryCountLabel = nullptr;
   HWND LogEnabCheckBox = nullptr;
   HWND SSLConnectCheckBox = nullptr;
+  // Below Apply: the link's state and counters, read on a timer.
+  HWND StatusLabel = nullptr;
+  TStatusLine StatusLine;
   std::unique_ptr<TTrayIcon> TrayIcon;
   // The list drawing MemoLog's rows from the log; it outlives the log that feeds it.
   std::unique_ptr<TLogView> LogView;

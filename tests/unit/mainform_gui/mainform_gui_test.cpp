@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -566,6 +569,114 @@ TEST(MainWindow, ApplyAndCloseArrivingInsideEachOtherRunOneAfterTheOther) {
       EXPECT_EQ(app.ReadIni()["uid"], "gui-order-2") << "Apply did not run";
     }
   }
+}
+
+// The status line below Apply: the link's state in words with its peer, the servers and the
+// counters; after an Apply to a port nobody listens on, the waiting state with the last error.
+TEST(MainWindow, TheStatusLineShowsTheLinkStateAndCounters) {
+  TScadaListener scada;
+  const std::wstring port = std::to_wstring(scada.Port());
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-status\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  HWND status = app.Control(IDC_STATUSLABEL);
+  ASSERT_NE(status, nullptr);
+  RECT apply = ClientRectOf(app.Window(), app.Control(IDC_APPLYBUTTON));
+  RECT line = ClientRectOf(app.Window(), status);
+  EXPECT_EQ(line.left, ScaleForScreen(408));
+  EXPECT_GE(line.top, apply.bottom) << "the status line overlaps Apply";
+
+  const std::wstring connected = L"Connected to 127.0.0.1:" + port + L" (plain) since ";
+  std::wstring text;
+  EXPECT_TRUE(WaitUntil([&] { return (text = app.Text(status)).rfind(connected, 0) == 0; }, 20s))
+      << Narrow(text);
+  EXPECT_NE(text.find(L"\r\nOPC servers: "), std::wstring::npos) << Narrow(text);
+  EXPECT_NE(text.find(L" found, "), std::wstring::npos) << Narrow(text);
+  EXPECT_NE(text.find(L"\r\nReconnects since start: 0"), std::wstring::npos) << Narrow(text);
+
+  // A steady stream of requests shows as a request rate.
+  std::atomic<bool> sending{true};
+  std::thread pinger([&] {
+    for (int i = 1; sending && i < 2000; ++i) {
+      scada.SendToAll("{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                      ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n");
+      Sleep(20);
+    }
+  });
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        text = app.Text(status);
+        return text.find(L"Requests ") != std::wstring::npos &&
+               text.find(L"Requests 0/s") == std::wstring::npos;
+      },
+      10s))
+      << Narrow(text);
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/status-line.png")));
+  sending = false;
+  pinger.join();
+
+  app.SetText(app.Control(IDC_SERVERPORTEDIT), L"1");
+  EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        text = app.Text(status);
+        return text.rfind(L"Waiting to reconnect to 127.0.0.1:1 (plain)\r\nLast error: ", 0) == 0;
+      },
+      20s))
+      << Narrow(text);
+  EXPECT_TRUE(
+      SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/status-line-waiting.png")));
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+std::optional<std::wstring> RunEntry() {
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                   L"Tagrelay", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+// Opens the tray icon's menu, saves its picture when asked, and picks an item with the keys.
+void PickFromTrayMenu(TRunningApp& app, const std::vector<WPARAM>& keys, const char* picture) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  PostMessageW(app.Window(), WM_TRAYICON, TrayIconId, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s)) << "no menu";
+  if (picture) {
+    EXPECT_TRUE(SaveWindowPng(menu, WinePath(picture)));
+  }
+  for (WPARAM key : keys) PostMessageW(menu, WM_KEYDOWN, key, 0);
+  EXPECT_TRUE(WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s)) << "the menu stayed";
+}
+
+// The tray menu: "Start with Windows" writes and removes the current user's Run entry, "Exit"
+// closes the program.
+TEST(MainWindow, TheTrayMenuSwitchesStartWithWindowsAndExits) {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                     L"Tagrelay");
+  TRunningApp app(Section("uid=tray\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  const std::vector<WPARAM> autoStart = {VK_DOWN, VK_DOWN, VK_RETURN};
+  PickFromTrayMenu(app, autoStart, TAGRELAY_ARTIFACT_DIR "/tray-menu.png");
+  std::optional<std::wstring> entry;
+  EXPECT_TRUE(WaitUntil([&] { return (entry = RunEntry()).has_value(); }, 5s));
+  if (entry) {
+    EXPECT_EQ(*entry, L"\"" + app.Folder() + L"\\tagrelay.exe\"");
+  }
+  PickFromTrayMenu(app, autoStart, TAGRELAY_ARTIFACT_DIR "/tray-menu-checked.png");
+  EXPECT_TRUE(WaitUntil([&] { return !RunEntry().has_value(); }, 5s)) << "the entry stayed";
+
+  PickFromTrayMenu(app, {VK_UP, VK_RETURN}, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return !app.Running(); }, 20s)) << "Exit did not end the program";
+  EXPECT_EQ(app.ExitCode(), 0u);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                     L"Tagrelay");
 }
 
 }  // namespace
