@@ -16,12 +16,20 @@ inline constexpr char16_t IniKeyHost[] = u"KelScadaIp";
 inline constexpr char16_t IniKeyPort[] = u"KelScadaPort";
 inline constexpr char16_t IniKeyUid[] = u"uid";
 inline constexpr char16_t IniKeySSLSecure[] = u"IsSSLSecure";
+inline constexpr char16_t IniKeyLogFile[] = u"LogFile";
+inline constexpr char16_t IniKeyLogFileMaxKB[] = u"LogFileMaxKB";
 
 struct TAppSettings {
   std::u16string Host = u"localhost";
   int32_t Port = 0;
   std::u16string Uid;
   bool SSLSecure = false;
+};
+
+// The optional file copy of the log, read only: its name (empty: none) and its size bound.
+struct TLogFileSettings {
+  std::u16string LogFile;
+  int32_t LogFileMaxKB = 10240;
 };
 
 // Raised when a value cannot be stored; Text is what the user is shown.
@@ -73,6 +81,8 @@ class TUnitRandom {
 // Reads the four settings with their defaults; an empty identifier is replaced by one made from
 // NextRandom() and written back at once (EIniWriteError when that fails).
 TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextRandom);
+
+TLogFileSettings ReadLogFileSettings(TIniStore& Store);
 
 // Writes the four settings in their fixed order.
 void WriteSettings(TIniStore& Store, const TAppSettings& Settings);

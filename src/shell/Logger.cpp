@@ -1,5 +1,7 @@
 #include "Logger.h"
 
+#include "LogFile.h"
+
 #ifdef _WIN32
 #include "LogView.h"
 #endif
@@ -24,8 +26,11 @@ TLogger::~TLogger() = default;
 #endif
 
 void TLogger::ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
-  if (!LogEnabled) return;
+  TLogFile* File = LogFile;
+  if (!LogEnabled && !File) return;
   std::u16string Entry = LogEntryText(Text, TransID);
+  if (File) File->Append(LogEntryLines(Cmd, Entry));
+  if (!LogEnabled) return;
 #ifdef _WIN32
   if (FrmHandle && GetCurrentThreadId() != WindowThread) {
     SendMessageW(FrmHandle, WM_LOGMESSAGE, static_cast<WPARAM>(Cmd),

@@ -22,6 +22,7 @@
 #include <windows.h>
 class TLogView;
 #endif
+class TLogFile;
 
 class TLogger {
  public:
@@ -38,7 +39,8 @@ class TLogger {
   TLogger& operator=(const TLogger&) = delete;
 
   // Any thread. Makes an entry of kind Cmd; a TransID above 0 is appended to the text. Returns
-  // once the window thread has taken the entry, or at once while logging is off.
+  // once the window thread has taken the entry, or at once while logging is off. With a log file
+  // the entry is also queued for the file, whether logging is on or not.
   void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0);
 
   // Window thread. Appends the lines of one entry, keeps MaxLines lines and tells the view.
@@ -53,6 +55,10 @@ class TLogger {
   bool IsLogEnabled() const {
     return LogEnabled;
   }
+
+  // The file every entry is also written to (null: none). Set and cleared while no other thread
+  // logs; not owned.
+  void SetFileProp(TLogFile* File) { LogFile = File; }
 
   // The log's lines, from any thread.
   std::vector<std::u16string> Lines() const;
@@ -69,6 +75,7 @@ class TLogger {
   void ViewChanged();
 
   std::atomic<bool> LogEnabled{false};
+  std::atomic<TLogFile*> LogFile{nullptr};
   mutable std::mutex LinesLock;
   TLogLines Log;
 

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "Communicate.h"
 #include "IniFile.h"
+#include "LogFile.h"
 #include "LogView.h"
 #include "Logger.h"
 #include "MainFormIds.h"
@@ -111,6 +113,7 @@ TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
 
 TMainFrm::~TMainFrm() {
   Communicate.reset();
+  CloseLogFile();
   TrayIcon.reset();
   if (FHandle) DestroyWindow(FHandle);
   Logger.reset();
@@ -423,6 +426,8 @@ bool TMainFrm::ReadIni() {
     Port = settings.Port;
     Uid = settings.Uid;
     SSLSecure = settings.SSLSecure;
+    TLogFileSettings logFile = ReadLogFileSettings(ini);
+    OpenLogFile(logFile.LogFile, logFile.LogFileMaxKB);
     InitControls();
     Logger->ToLog(LogDone, u"Read ini", 0);
     return true;
@@ -509,6 +514,23 @@ void TMainFrm::ShowQueryCount() {
 void TMainFrm::FormClose() {
   if (Communicate) Communicate->Disconnect(false);
   Communicate.reset();
+  // Every other thread has ended: what is queued for the file is written now.
+  CloseLogFile();
+}
+
+// A relative name is taken beside the executable; a bound of 0 or below means the default.
+void TMainFrm::OpenLogFile(const std::u16string& Name, int32_t MaxKB) {
+  if (Name.empty() || LogFile) return;
+  std::filesystem::path path(Name);
+  if (!path.is_absolute()) path = std::filesystem::path(ConfigFilePath()).parent_path() / path;
+  const uint64_t kb = MaxKB > 0 ? static_cast<uint64_t>(MaxKB) : TLogFile::DefaultMaxKB;
+  LogFile = std::make_unique<TLogFile>(path, kb * 1024);
+  Logger->SetFileProp(LogFile.get());
+}
+
+void TMainFrm::CloseLogFile() {
+  if (Logger) Logger->SetFileProp(nullptr);
+  LogFile.reset();
 }
 
 // The entry is taken, then its sender is released, then the messages that came meanwhile are let

@@ -17,6 +17,7 @@
 #include "TrayIcon.h"
 
 class TLogger;
+class TLogFile;
 class TLogView;
 class TCommunicate;
 
@@ -60,6 +61,8 @@ class TMainFrm {
   void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
   void ShowStatus();
+  void OpenLogFile(const std::u16string& Name, int32_t MaxKB);
+  void CloseLogFile();
   void UpdateTray(const TCommunicate::TLinkStatus& Status);
   void ShowTrayMenu();
   void ShowFromTray();
@@ -108,6 +111,8 @@ class TMainFrm {
   // The list drawing MemoLog's rows from the log; it outlives the log that feeds it.
   std::unique_ptr<TLogView> LogView;
   std::unique_ptr<TLogger> Logger;
+  // The optional file copy of the log ("LogFile" in the configuration).
+  std::unique_ptr<TLogFile> LogFile;
   std::u16string Uid;
   std::u16string Host;
   int32_t Port = 0;

@@ -1,11 +1,15 @@
 // The main window's status line and its tray icon: the link's state in words, the icon and tip
-// that follow it, and the tray icon's menu.
+// that follow it, and the tray icon's menu; the status timer also reports a log file that cannot
+// be written.
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 
 #include "Communicate.h"
+#include "LogFile.h"
+#include "Logger.h"
 #include "MainForm.h"
 #include "MainFormIds.h"
 
@@ -35,6 +39,11 @@ void TMainFrm::ShowStatus() {
   const std::wstring text = W(StatusLine.Update(status, reading, std::chrono::steady_clock::now()));
   if (text != LabelText(StatusLabel)) SetWindowTextW(StatusLabel, text.c_str());
   UpdateTray(status);
+  // A log file that cannot be written is told once, in the view whether logging is on or not.
+  if (LogFile && Logger) {
+    if (std::optional<std::u16string> failure = LogFile->TakeFailure())
+      Logger->MessageToLog(LogError, *failure);
+  }
 }
 
 void TMainFrm::UpdateTray(const TCommunicate::TLinkStatus& Status) {

@@ -679,4 +679,54 @@ TEST(MainWindow, TheTrayMenuSwitchesStartWithWindowsAndExits) {
                      L"Tagrelay");
 }
 
+std::string FileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buf[4096];
+  DWORD n = 0;
+  while (ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0) bytes.append(buf, n);
+  CloseHandle(file);
+  return bytes;
+}
+
+// "LogFile" beside the executable: every entry is written there with the log switch off; a name
+// that cannot be written is told once in the view, and the program runs on.
+TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
+  {
+    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=file\r\n"
+                            "LogFile=agent.log\r\n"));
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    const std::wstring path = app.Folder() + L"\\agent.log";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return FileBytes(path).find("Start and initialize client...") != std::string::npos; },
+        15s))
+        << FileBytes(path);
+    EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
+    ExpectClosesWithin(app, IdleCloseSeconds);
+    const std::string bytes = FileBytes(path);
+    EXPECT_NE(bytes.find(" Done Read ini\r\n"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(" **********ERROR***********\r\n"), std::string::npos) << bytes;
+  }
+  {
+    TRunningApp app(Section("uid=file2\r\nLogFile=taken\r\n"));
+    CreateDirectoryW((app.Folder() + L"\\taken").c_str(), nullptr);
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          return app.LogText().find(L"Cannot write the log file " + app.Folder() + L"\\taken") !=
+                 std::wstring::npos;
+        },
+        15s))
+        << Narrow(app.LogText());
+    Sleep(1000);
+    const std::wstring text = app.LogText();
+    EXPECT_EQ(text.find(L"Cannot write"), text.rfind(L"Cannot write")) << "told more than once";
+    ExpectClosesWithin(app, IdleCloseSeconds);
+  }
+}
+
 }  // namespace
