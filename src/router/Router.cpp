@@ -82,7 +82,7 @@ void TRouter::InitConnect() {
 // ---- Request dispatch ----
 
 void TRouter::MakeRouting(const std::u16string& Msg) {
-  if (Counters) TLinkCounters::Add(Counters->Requests);
+  if (TLinkCounters* C = Counters) TLinkCounters::Add(C->Requests);
   try {
     Route(Msg);
   } catch (...) {
@@ -253,12 +253,13 @@ void TRouter::UpdateEvent() {
 }
 
 void TRouter::CountServers(const std::vector<TOPCInteractor*>& Interactors) {
-  if (!Counters) return;
+  TLinkCounters* C = Counters;
+  if (!C) return;
   int32_t Connected = 0;
   for (TOPCInteractor* Interactor : Interactors)
     if (Interactor && Interactor->IsOPCInit()) ++Connected;
-  Counters->ServersFound = static_cast<int32_t>(Interactors.size());
-  Counters->ServersConnected = Connected;
+  C->ServersFound = static_cast<int32_t>(Interactors.size());
+  C->ServersConnected = Connected;
 }
 
 // ---- Answers ----
@@ -300,9 +301,10 @@ void TRouter::GetTagsAnswer(const std::u16string& OPCServerID, int32_t TransID) 
 void TRouter::GetValuesAnswer(const std::u16string& OPCServerID, int32_t TransID,
                               const TArray& ValueNames, const TArray& Values,
                               const TArray& Qualities) {
-  if (Counters && TransID == 0) {
-    TLinkCounters::Add(Counters->Pushes);
-    TLinkCounters::Add(Counters->PushedValues, Values.size());
+  TLinkCounters* C = Counters;
+  if (C && TransID == 0) {
+    TLinkCounters::Add(C->Pushes);
+    TLinkCounters::Add(C->PushedValues, Values.size());
   }
   SendAndLog(GetValuesMessage(OPCServerID, TransID, ValueNames, Values, Qualities), u"getValues",
              TransID);
@@ -363,7 +365,7 @@ void TRouter::TCPSend(const std::u16string& Msg) {
     if ((Client = UsableClient())) Client->DefStringEncoding = TTextEncoding::Utf8;
     Log(LogInfo, u"Socket Write", 0);
     if ((Client = UsableClient())) Client->WriteLn(Msg);
-    if (Client && Counters) TLinkCounters::Add(Counters->Written);
+    if (TLinkCounters* C = Counters; Client && C) TLinkCounters::Add(C->Written);
   } catch (...) {
     Log(LogInfo, u"TCP Write Exception", 0);
     // Only the failed transport is marked: one handed over meanwhile stays usable.

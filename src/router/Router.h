@@ -111,7 +111,8 @@ class TRouter : public TLinkRouter {
   std::atomic<TLogger*> Logger{nullptr};
   mutable std::mutex UidLock;
   std::u16string Uid;
-  TLinkCounters* Counters = nullptr;
+  // Set once the router exists, while its update thread may already tick.
+  std::atomic<TLinkCounters*> Counters{nullptr};
   mutable std::mutex RegistryLock;  // guards OPCInteractors; never held while queuing a task
   std::vector<TInteractorSlot> OPCInteractors;
   std::mutex SyncLock;           // one registration pass at a time
