@@ -10,9 +10,12 @@
             arrives, with the log off and with it on
   servers   getOPCServers round trip, the first request after a registry change and the ones
             that follow, in the prefix as it is and with 10,000 extra program identifier keys
+  lines     the highest sustained rate of push lines at which every change arrives, with the
+            log off and with it on (one line per server and step, 20 tags a line); a picture of
+            the screen after the log-on run shows the log's last entries
 
 Usage: bench/system/measure.py [--build-dir build/windows]
-                              [--only idle,sync,latency,rate,servers] [--agent-exe tagrelay.exe]
+                              [--only idle,sync,latency,rate,servers,lines] [--agent-exe tagrelay.exe]
 See bench/README.md for what each figure means and how it is taken.
 """
 import argparse
@@ -48,7 +51,14 @@ FAST_PERIOD = 200  # ms
 RATE_UPDATE = 50  # ms
 SLOW_PERIOD = 1000  # ms: one line a second per server, for the log-on runs
 FAST_TAGS = 30000  # per rate server (a group holds up to 65536 items)
-CONNECT_TIMEOUT = 30
+CONNECT_TIMEOUT = 90
+# The lines run: LINE_SERVERS small servers whose LINE_TAGS counters step every LINE_PERIOD, so
+# each subscribed server sends 1000 / LINE_PERIOD lines a second.
+LINE_SERVERS = 40
+LINE_TAGS = 20
+LINE_PERIOD = 100  # ms
+LINE_UPDATE = 10  # ms
+LINES = [f"{{5A1D0C11-7D3B-4B7E-9C21-0F8E4A2001{n:02X}}}" for n in range(LINE_SERVERS)]
 
 
 def bench_servers():
@@ -63,6 +73,9 @@ def bench_servers():
         "bench_rate_slow.json": [
             counter_server("Tagrelay.Bench.SlowA.1", SLOW_A, [("F", FAST_TAGS, SLOW_PERIOD)]),
             counter_server("Tagrelay.Bench.SlowB.1", SLOW_B, [("F", FAST_TAGS, SLOW_PERIOD)])],
+        "bench_lines.json": [
+            counter_server(f"Tagrelay.Bench.Lines{n:02d}.1", sid, [("L", LINE_TAGS, LINE_PERIOD)])
+            for n, sid in enumerate(LINES)],
         "bench_small.json": [
             counter_server("Tagrelay.Bench.Sync.1", SYNC, [("S", 1000, 1000)]),
             counter_server("Tagrelay.Bench.Probe.1", PROBE, [("S", 1000, 1000)], [probe_leaf])],
@@ -357,10 +370,66 @@ def measure_rate(session, levels, window, log, servers, period):
     session.stop_agent()
 
 
+def screenshot(build, path):
+    """What the Wine desktop on the build's Xvfb shows, as a PNG file (ImageMagick's import)."""
+    display = (Path(build) / "wine-state" / "display").read_text().strip()
+    result = subprocess.run(["import", "-display", f":{display}", "-window", "root", str(path)],
+                            capture_output=True, timeout=60)
+    return result.returncode == 0
+
+
+def measure_lines(session, levels, window, log, picture=None):
+    """Subscribes the counters of more and more of the small servers, so that the number of
+    push lines a second grows by 1000 / LINE_PERIOD per server at 20 tags a line, and follows the
+    pushes for `window` seconds per level, up to the first level at which not every step
+    arrives."""
+    session.start_agent(log=log)
+    peer = session.peer
+    per_server = 1000 // LINE_PERIOD
+    hashes, transid, best = {}, 100, None
+    label = "on" if log else "off"
+    for lines in levels:
+        servers = lines // per_server
+        if servers > LINE_SERVERS:
+            break
+        try:
+            for sid in LINES[len(hashes):servers]:
+                tags = connect_and_browse(peer, sid, transid, "async", LINE_UPDATE)
+                hashes[sid] = [h for name, h in tags.items() if tag_path(name)[:2] == ["Load", "L"]]
+                _, transid = request_values(peer, sid, hashes[sid], transid + 10, timeout=120)
+        except TimeoutError:
+            print(f"lines, log {label}: {lines} lines/s: a server's subscription got no answer")
+            break
+        time.sleep(3)
+        drain(peer)
+        checker = PushChecker({sid: {h: LINE_PERIOD for h in hashes[sid]} for sid in hashes})
+        cpu0, t0 = session.probe.cpu_seconds(), time.monotonic()
+        run_window(peer, checker, window, LINE_PERIOD)
+        cpu = (session.probe.cpu_seconds() - cpu0) / (time.monotonic() - t0) * 100
+        pushes = sum(checker.pushes.values())
+        coalesced = sum(checker.coalesced.values())
+        whole = not checker.failures and coalesced == 0
+        print(f"lines, log {label}: offered {lines} lines/s ({servers} servers, "
+              f"{lines * LINE_TAGS} tag values/s): received {pushes / window:.0f} lines/s, "
+              f"{coalesced} steps coalesced, {len(checker.failures)} faults, agent CPU {cpu:.0f} %"
+              f"{'' if whole else '  <- not every change delivered'}")
+        if checker.failures:
+            print("   ", checker.failures[0])
+        if not whole:
+            break
+        best = lines
+    print(f"lines, log {label}: highest level with every change delivered: "
+          f"{best if best else 'none'} lines/s")
+    if picture:
+        print(f"lines, log {label}: screen after the run: {picture}"
+              f"{'' if screenshot(session.build, picture) else ' (could not be taken)'}")
+    session.stop_agent()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=str(ROOT / "build" / "windows"))
-    parser.add_argument("--only", default="idle,sync,latency,rate,servers")
+    parser.add_argument("--only", default="idle,sync,latency,rate,servers,lines")
     parser.add_argument("--agent-exe", help="measure this tagrelay.exe instead of the build's")
     parser.add_argument("--server-rounds", type=int, default=20,
                         help="getOPCServers requests after the first, per registry size")
@@ -375,6 +444,10 @@ def main():
                                             "300000")
     parser.add_argument("--log-levels", default="200,500,1000,2000,5000,10000,20000,50000,100000")
     parser.add_argument("--slow-log-levels", default="1000,5000,20000,60000")
+    parser.add_argument("--line-levels", default="10,20,50,100,200,300,400",
+                        help="push lines per second, multiples of 1000 / LINE_PERIOD")
+    parser.add_argument("--picture", default="lines-log-on.png",
+                        help="where the lines run saves the screen after its log-on run")
     args = parser.parse_args()
     build = Path(args.build_dir).resolve()
     only = set(args.only.split(","))
@@ -391,7 +464,7 @@ def main():
             configs = [write_config(Path(work) / name, servers)
                        for name, servers in bench_servers().items()]
             with (SimRegistration(build, configs[0]), SimRegistration(build, configs[1]),
-                  SimRegistration(build, configs[2])):
+                  SimRegistration(build, configs[2]), SimRegistration(build, configs[3])):
                 if "idle" in only:
                     measure_idle(session, args.idle_seconds)
                 if "sync" in only:
@@ -408,6 +481,11 @@ def main():
                     for levels, log, servers, period in runs:
                         measure_rate(session, [int(x) for x in levels.split(",")], args.window,
                                      log, servers, period)
+                if "lines" in only:
+                    levels = [int(x) for x in args.line_levels.split(",")]
+                    measure_lines(session, levels, args.window, False)
+                    measure_lines(session, levels, args.window, True,
+                                  Path(args.picture).resolve())
         finally:
             session.wine.run("--stop", timeout=120)
 

@@ -32,6 +32,7 @@ TCommunicate::TCommunicate(std::unique_ptr<TLinkRouter> Router)
   ReconnectTimer->SetConnectHandleProp([this] { Connect(); });
   ReconnectTimer->SetDisonnectHandleProp([this](bool Restart) { Disconnect(Restart); });
   this->Router = std::move(Router);
+  this->Router->SetCountersProp(&LinkCounters);
   KillFlag = false;
 }
 
@@ -144,6 +145,13 @@ void TCommunicate::Connect() {
   }
   // The previous connection's reader has lost its client; it ends before a new one exists.
   JoinRequestThread();
+  {
+    std::lock_guard<std::mutex> Guard(StatusLock);
+    LinkStatus.Host = AttemptHost;
+    LinkStatus.Port = static_cast<uint16_t>(AttemptPort);
+    LinkStatus.TLS = AttemptTLS;
+  }
+  SetState(TLinkState::Connecting);
 
   std::shared_ptr<TLinkClient> Client;
   try {
@@ -161,6 +169,9 @@ void TCommunicate::Connect() {
     }
     if (AbortNow) Client->AbortConnect();
     Client->Connect();
+    if (EverConnected) TLinkCounters::Add(LinkCounters.Reconnects);
+    EverConnected = true;
+    SetState(TLinkState::Connected);
     Log(LogDone, u"Connect to host");
   } catch (const std::exception& E) {
     bool Aborted;
@@ -168,7 +179,9 @@ void TCommunicate::Connect() {
       std::lock_guard<std::mutex> Guard(Lock);
       Aborted = Closing;
     }
-    if (!Aborted) Log(LogError, LinkErrorText(E));
+    const std::u16string Error = LinkErrorText(E);
+    SetState(Aborted ? TLinkState::Idle : TLinkState::Waiting, &Error);
+    if (!Aborted) Log(LogError, Error);
     Router->SetTCPClientProp(nullptr);
     if (Client) ReleaseClient(Client.get());
     if (!Aborted) TryReconnect();
@@ -205,6 +218,8 @@ void TCommunicate::StartRequestThread(const std::shared_ptr<TLinkClient>& Client
 // the client itself.
 void TCommunicate::KillConnect(const TLinkClient* Client) {
   if (KillFlag) return;
+  const std::u16string Error = u"The connection was lost.";
+  SetState(TLinkState::Waiting, &Error);
   ReleaseClient(Client);
 }
 
@@ -281,6 +296,7 @@ void TCommunicate::Restart() {
     if (IdTCPClient == Client) IdTCPClient.reset();
   }
   Router->SetTCPClientProp(nullptr);
+  SetState(TLinkState::Waiting);
 }
 
 // Stops the timer, cuts the connection, waits for the timer and the reader threads, and only
@@ -300,6 +316,7 @@ void TCommunicate::FinalTeardown() {
   JoinRequestThread();
   DestroyRouter();
   ReconnectTimer.reset();
+  SetState(TLinkState::Idle);
 }
 
 // The router's own threads (OPC workers) may log while the router stops them; it is destroyed on
@@ -343,4 +360,17 @@ void TCommunicate::CutOff() {
 
 void TCommunicate::Log(int Cmd, const std::u16string& Text) {
   if (TLogger* Log = Logger) Log->ToLog(Cmd, Text, 0);
+}
+
+void TCommunicate::SetState(TLinkState State, const std::u16string* Error) {
+  std::lock_guard<std::mutex> Guard(StatusLock);
+  if (Error) LinkStatus.LastError = *Error;
+  if (LinkStatus.State == State) return;
+  LinkStatus.State = State;
+  LinkStatus.Since = std::chrono::system_clock::now();
+}
+
+TCommunicate::TLinkStatus TCommunicate::Status() const {
+  std::lock_guard<std::mutex> Guard(StatusLock);
+  return LinkStatus;
 }

@@ -17,11 +17,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "LinkCounters.h"
 #include "LinkTypes.h"
 #include "ThreadWait.h"
 #include "TlsPolicy.h"
@@ -34,6 +36,17 @@ class TRequestThread;
 
 class TCommunicate {
  public:
+  // What the link is doing, for the window's status line.
+  enum class TLinkState { Idle, Connecting, Connected, Waiting };
+  struct TLinkStatus {
+    TLinkState State = TLinkState::Idle;
+    std::u16string Host;  // of the attempt or connection
+    int32_t Port = 0;
+    bool TLS = false;
+    std::chrono::system_clock::time_point Since;  // of the state
+    std::u16string LastError;                    // of the last failed attempt or lost link
+  };
+
   // Starts the reconnect timer (idle) and creates the system's router.
   TCommunicate();
   // Starts the reconnect timer (idle) and takes ownership of the given router.
@@ -64,6 +77,10 @@ class TCommunicate {
   // Arms the reconnect timer for an attempt at its next wake-up.
   void TryReconnect();
 
+  // Any thread: the link's state and its live counters.
+  TLinkStatus Status() const;
+  const TLinkCounters& Counters() const { return LinkCounters; }
+
  private:
   enum TSetting : unsigned {
     HostGiven = 1,
@@ -86,6 +103,7 @@ class TCommunicate {
   void DestroyRouter();
   void CutOff();
   void Log(int Cmd, const std::u16string& Text);
+  void SetState(TLinkState State, const std::u16string* Error = nullptr);
 
   std::mutex Lock;  // guards the connection, the reader and the settings below
   // The current connection; shares ownership with its TLS layer (IdServerIOHandlerSSLOpenSSL),
@@ -109,4 +127,9 @@ class TCommunicate {
   bool AbortAttempt = false;  // set while a restart waits for the attempt under way
   TWaitEvent ClosingEvent;
   TPumpingLock ConnectLock;  // one attempt or restart at a time
+
+  TLinkCounters LinkCounters;
+  mutable std::mutex StatusLock;  // guards LinkStatus; taken only when the state changes
+  TLinkStatus LinkStatus;
+  bool EverConnected = false;  // reconnect thread only
 };

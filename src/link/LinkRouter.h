@@ -7,6 +7,7 @@
 
 class TLinkClient;
 class TLogger;
+struct TLinkCounters;
 
 class TLinkRouter {
  public:
@@ -29,4 +30,6 @@ class TLinkRouter {
   virtual void InitConnect() = 0;
   // Handles one request line completely on the calling thread.
   virtual void MakeRouting(const std::u16string& Msg) = 0;
+  // Where to count requests, answers, pushes and servers; set before the first connection.
+  virtual void SetCountersProp(TLinkCounters* Counters) { (void)Counters; }
 };

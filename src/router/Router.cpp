@@ -7,6 +7,7 @@
 #include "DecimalSeparator.h"
 #include "JSONText.h"
 #include "LinkClient.h"
+#include "LinkCounters.h"
 #include "Logger.h"
 #include "OPCInteractor.h"
 #include "RouterMessages.h"
@@ -112,6 +113,7 @@ void TRouter::InitConnect() {
 // ---- Request dispatch ----
 
 void TRouter::MakeRouting(const std::u16string& Msg) {
+  if (TLinkCounters* C = Counters) TLinkCounters::Add(C->Requests);
   try {
     Route(Msg);
   } catch (...) {
@@ -275,15 +277,26 @@ void TRouter::PingTask(const std::u16string& OPCServerID, int32_t TransID) {
 // ---- Update cycle ----
 
 void TRouter::UpdateEvent() {
-  if (TCPOnError) return;
   std::vector<TOPCInteractor*> Interactors;
   {
     std::lock_guard Guard(RegistryLock);
     for (const TInteractorSlot& Slot : OPCInteractors) Interactors.push_back(Slot.Interactor.get());
   }
+  CountServers(Interactors);
+  if (TCPOnError) return;
   const TElement Task = NewTask(TaskUpdateValues, 0);
   for (TOPCInteractor* Interactor : Interactors)
     if (Interactor && Interactor->IsOPCInit()) Interactor->AddTask(Task);
+}
+
+void TRouter::CountServers(const std::vector<TOPCInteractor*>& Interactors) {
+  TLinkCounters* C = Counters;
+  if (!C) return;
+  int32_t Connected = 0;
+  for (TOPCInteractor* Interactor : Interactors)
+    if (Interactor && Interactor->IsOPCInit()) ++Connected;
+  C->ServersFound = static_cast<int32_t>(Interactors.size());
+  C->ServersConnected = Connected;
 }
 
 // ---- Answers ----
@@ -326,6 +339,11 @@ void TRouter::GetTagsAnswer(const std::u16string& OPCServerID, int32_t TransID) 
 void TRouter::GetValuesAnswer(const std::u16string& OPCServerID, int32_t TransID,
                               const TArray& ValueNames, const TArray& Values,
                               const TArray& Qualities) {
+  TLinkCounters* C = Counters;
+  if (C && TransID == 0) {
+    TLinkCounters::Add(C->Pushes);
+    TLinkCounters::Add(C->PushedValues, Values.size());
+  }
   SendAndLog(GetValuesMessage(OPCServerID, TransID, ValueNames, Values, Qualities), u"getValues",
              TransID);
 }
@@ -409,6 +427,7 @@ void TRouter::WriteLine(const std::u16string& Msg, bool Greeting) {
     if ((Client = UsableClient(Greeting))) Client->DefStringEncoding = TTextEncoding::Utf8;
     Log(LogInfo, u"Socket Write", 0);
     if ((Client = UsableClient(Greeting))) Client->WriteLn(Msg);
+    if (TLinkCounters* C = Counters; Client && C) TLinkCounters::Add(C->Written);
   } catch (...) {
     Log(LogInfo, u"TCP Write Exception", 0);
     // Only the failed transport is marked: one handed over meanwhile stays usable.

@@ -34,6 +34,7 @@ class TRouter : public TLinkRouter {
   TRouter& operator=(const TRouter&) = delete;
 
   void SetLoggerProp(TLogger* Value) override { Logger = Value; }
+  void SetCountersProp(TLinkCounters* Value) override { Counters = Value; }
   void SetUidProp(const std::u16string& Value) override;
   void ExpectGreeting() override;
   void SetTCPClientProp(std::shared_ptr<TLinkClient> Value) override;
@@ -50,6 +51,7 @@ class TRouter : public TLinkRouter {
 
   // Registry of workers.
   void SyncOPCInteractors();
+  void CountServers(const std::vector<TOPCInteractor*>& Interactors);
   // Index of the first worker whose name (unless Name is empty) and class identifier text (unless
   // Guid is empty) match exactly; -1 when none matches or both are empty.
   int FindOPCInteractor(const std::u16string& Name, const std::u16string& Guid) const;
@@ -119,6 +121,8 @@ class TRouter : public TLinkRouter {
   std::atomic<TLogger*> Logger{nullptr};
   mutable std::mutex UidLock;
   std::u16string Uid;
+  // Set once the router exists, while its update thread may already tick.
+  std::atomic<TLinkCounters*> Counters{nullptr};
   mutable std::mutex RegistryLock;  // guards OPCInteractors; never held while queuing a task
   std::vector<TInteractorSlot> OPCInteractors;
   std::mutex SyncLock;           // one registration pass at a time

@@ -119,6 +119,13 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   return s;
 }
 
+TLogFileSettings ReadLogFileSettings(TIniStore& Store) {
+  TLogFileSettings s;
+  s.LogFile = Store.ReadString(IniKeyLogFile, u"");
+  s.LogFileMaxKB = Store.ReadInteger(IniKeyLogFileMaxKB, s.LogFileMaxKB);
+  return s;
+}
+
 void WriteSettings(TIniStore& Store, const TAppSettings& Settings) {
   Store.WriteString(IniKeyHost, Settings.Host);
   Store.WriteInteger(IniKeyPort, Settings.Port);

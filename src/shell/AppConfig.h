@@ -21,6 +21,8 @@ inline constexpr char16_t IniKeyTlsVerify[] = u"TlsVerify";
 inline constexpr char16_t IniKeyTlsPin[] = u"TlsPin";
 inline constexpr char16_t IniKeyTlsServerName[] = u"TlsServerName";
 inline constexpr char16_t IniKeyTlsMinVersion[] = u"TlsMinVersion";
+inline constexpr char16_t IniKeyLogFile[] = u"LogFile";
+inline constexpr char16_t IniKeyLogFileMaxKB[] = u"LogFileMaxKB";
 
 struct TAppSettings {
   std::u16string Host = u"localhost";
@@ -33,6 +35,12 @@ struct TAppSettings {
   std::u16string TlsPin;
   std::u16string TlsServerName;
   std::u16string TlsMinVersion;
+};
+
+// The optional file copy of the log, read only: its name (empty: none) and its size bound.
+struct TLogFileSettings {
+  std::u16string LogFile;
+  int32_t LogFileMaxKB = 10240;
 };
 
 // Raised when a value cannot be stored; Text is what the user is shown.
@@ -84,6 +92,8 @@ class TUnitRandom {
 // Reads the settings with their defaults; an empty identifier is replaced by one made from
 // NextRandom() and written back at once (EIniWriteError when that fails).
 TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextRandom);
+
+TLogFileSettings ReadLogFileSettings(TIniStore& Store);
 
 // Writes the four settings in their fixed order.
 void WriteSettings(TIniStore& Store, const TAppSettings& Settings);

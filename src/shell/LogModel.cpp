@@ -64,6 +64,7 @@ std::size_t TLogLines::Trim() {
   while (Lines.size() > MaxLines) {
     Removed += Lines.front().size() + 2;
     Lines.pop_front();
+    ++Dropped;
   }
   return Removed;
 }

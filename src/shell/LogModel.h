@@ -25,9 +25,10 @@ std::u16string LogEntryText(std::u16string_view Text, int32_t TransID);
 // gives one line per part. Unknown kinds add nothing.
 std::vector<std::u16string> LogEntryLines(int32_t Cmd, std::u16string_view Text);
 
-// The log view's lines, at most MaxLines of them; older lines are dropped from the top. The view
-// shows them joined by CR LF. Append and Trim report their change in characters of that text, so
-// a text view can follow without being rewritten.
+// The log view's lines, at most MaxLines of them; older lines are dropped from the top. Every line
+// gets a number when it is appended, counted from 0 and never reused (Clear drops the lines but
+// not their numbers), so a view can tell by how many lines its rows have moved. Append and Trim
+// also report their change in characters of the lines joined by CR LF.
 class TLogLines {
  public:
   static constexpr std::size_t MaxLines = 300;
@@ -37,13 +38,25 @@ class TLogLines {
   // Drops lines from the top while more than MaxLines remain; returns the number of characters to
   // delete at the start of the view's text.
   std::size_t Trim();
-  void Clear() { Lines.clear(); }
+  void Clear() {
+    Dropped += Lines.size();
+    Lines.clear();
+  }
 
   const std::deque<std::u16string>& Items() const { return Lines; }
   std::size_t Count() const { return Lines.size(); }
-  // The view's whole text.
+  // The lines joined by CR LF.
   std::u16string Text() const;
+
+  // The number of the first line kept (of the next line to come while none is kept).
+  std::uint64_t First() const { return Dropped; }
+  // The line with the given number, or null when it is not kept.
+  const std::u16string* Line(std::uint64_t Number) const {
+    if (Number < Dropped || Number - Dropped >= Lines.size()) return nullptr;
+    return &Lines[static_cast<std::size_t>(Number - Dropped)];
+  }
 
  private:
   std::deque<std::u16string> Lines;
+  std::uint64_t Dropped = 0;
 };

@@ -1,20 +1,36 @@
 #include "Logger.h"
 
+#include "LogFile.h"
+
+#ifdef _WIN32
+#include "LogView.h"
+#endif
+
 TLogger::TLogger() = default;
 
 #ifdef _WIN32
-TLogger::TLogger(HWND Memo, HWND LogEnabCheckBox, HWND FrmHandle)
-    : Memo(Memo),
+TLogger::TLogger(TLogView* View, HWND LogEnabCheckBox, HWND FrmHandle)
+    : View(View),
       LogEnabCheckBox(LogEnabCheckBox),
       FrmHandle(FrmHandle),
       WindowThread(GetWindowThreadProcessId(FrmHandle, nullptr)) {
   LogEnabled = LogEnabCheckBox && SendMessageW(LogEnabCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  if (View) View->SetSource(this);
 }
+
+TLogger::~TLogger() {
+  if (View) View->SetSource(nullptr);
+}
+#else
+TLogger::~TLogger() = default;
 #endif
 
 void TLogger::ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
-  if (!LogEnabled) return;
+  TLogFile* File = LogFile;
+  if (!LogEnabled && !File) return;
   std::u16string Entry = LogEntryText(Text, TransID);
+  if (File) File->Append(LogEntryLines(Cmd, Entry));
+  if (!LogEnabled) return;
 #ifdef _WIN32
   if (FrmHandle && GetCurrentThreadId() != WindowThread) {
     SendMessageW(FrmHandle, WM_LOGMESSAGE, static_cast<WPARAM>(Cmd),
@@ -26,14 +42,13 @@ void TLogger::ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
 }
 
 void TLogger::MessageToLog(int32_t Cmd, std::u16string_view Text) {
-  std::u16string Added;
-  std::size_t Removed;
+  std::vector<std::u16string> Added = LogEntryLines(Cmd, Text);
   {
     std::lock_guard<std::mutex> Guard(LinesLock);
-    Added = Log.Append(LogEntryLines(Cmd, Text));
-    Removed = Log.Trim();
+    Log.Append(Added);
+    Log.Trim();
   }
-  UpdateView(Removed, Added);
+  ViewChanged();
 }
 
 void TLogger::Clear() {
@@ -41,9 +56,7 @@ void TLogger::Clear() {
     std::lock_guard<std::mutex> Guard(LinesLock);
     Log.Clear();
   }
-#ifdef _WIN32
-  if (Memo) SetWindowTextW(Memo, L"");
-#endif
+  ViewChanged();
 }
 
 std::vector<std::u16string> TLogger::Lines() const {
@@ -51,24 +64,21 @@ std::vector<std::u16string> TLogger::Lines() const {
   return {Log.Items().begin(), Log.Items().end()};
 }
 
-void TLogger::UpdateView(std::size_t Removed, const std::u16string& Added) {
+TLogger::TRange TLogger::Range() const {
+  std::lock_guard<std::mutex> Guard(LinesLock);
+  return {Log.First(), Log.Count()};
+}
+
+bool TLogger::LineText(std::uint64_t Number, std::u16string& Text) const {
+  std::lock_guard<std::mutex> Guard(LinesLock);
+  const std::u16string* Line = Log.Line(Number);
+  if (!Line) return false;
+  Text = *Line;
+  return true;
+}
+
+void TLogger::ViewChanged() {
 #ifdef _WIN32
-  if (!Memo) return;
-  const auto* AddedText = reinterpret_cast<const wchar_t*>(Added.c_str());
-  if (!Added.empty()) {
-    LRESULT End = GetWindowTextLengthW(Memo);
-    SendMessageW(Memo, EM_SETSEL, End, End);
-    SendMessageW(Memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(AddedText));
-  }
-  if (Removed > 0) {
-    SendMessageW(Memo, EM_SETSEL, 0, static_cast<LPARAM>(Removed));
-    SendMessageW(Memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-  }
-  // Keep the end of the log in sight.
-  LRESULT Count = SendMessageW(Memo, EM_GETLINECOUNT, 0, 0);
-  SendMessageW(Memo, EM_LINESCROLL, 0, Count);
-#else
-  (void)Removed;
-  (void)Added;
+  if (View) View->Changed();
 #endif
 }

@@ -1,11 +1,12 @@
 // The system's only log: a bounded list of lines shown in the main window's log view. Any thread
-// may add an entry; the entry is formatted and appended on the window thread. Nothing is written
-// to a file.
+// may add an entry; the entry is formatted and appended on the window thread.
 //
 // On Windows an entry made on another thread travels to the window thread as the synchronous
 // message WM_LOGMESSAGE, which the main window hands to MessageToLog; the sender waits until the
-// entry is shown. An entry made on the window thread is appended directly. Without a window (the
-// native build and headless use), entries are appended on the calling thread.
+// window thread has taken its entry. An entry made on the window thread is appended directly.
+// The view draws its rows from the log's lines and repaints on a timer of its own, so neither
+// the sender nor the window thread waits for painting. Without a window (the native build and
+// headless use), entries are appended on the calling thread.
 #pragma once
 
 #include <atomic>
@@ -19,27 +20,30 @@
 
 #ifdef _WIN32
 #include <windows.h>
+class TLogView;
 #endif
+class TLogFile;
 
 class TLogger {
  public:
   // A log without a view: entries are appended under a lock on the calling thread.
   TLogger();
 #ifdef _WIN32
-  // Memo: the log view (a multi-line EDIT control); LogEnabCheckBox: the "Enable log" switch,
-  // whose state at creation is taken over; FrmHandle: the main window, receiver of
+  // View: the log view, which draws from this log from now on; LogEnabCheckBox: the "Enable log"
+  // switch, whose state at creation is taken over; FrmHandle: the main window, receiver of
   // WM_LOGMESSAGE. Created on the window thread; none of the three is owned.
-  TLogger(HWND Memo, HWND LogEnabCheckBox, HWND FrmHandle);
+  TLogger(TLogView* View, HWND LogEnabCheckBox, HWND FrmHandle);
 #endif
+  ~TLogger();
   TLogger(const TLogger&) = delete;
   TLogger& operator=(const TLogger&) = delete;
 
   // Any thread. Makes an entry of kind Cmd; a TransID above 0 is appended to the text. Returns
-  // once the entry is shown, or at once while logging is off.
+  // once the window thread has taken the entry, or at once while logging is off. With a log file
+  // the entry is also queued for the file, whether logging is on or not.
   void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0);
 
-  // Window thread. Appends the lines of one entry and keeps the view at MaxLines lines, scrolled
-  // to its end.
+  // Window thread. Appends the lines of one entry, keeps MaxLines lines and tells the view.
   void MessageToLog(int32_t Cmd, std::u16string_view Text);
   // Window thread. Empties the log and its view.
   void Clear();
@@ -52,18 +56,31 @@ class TLogger {
     return LogEnabled;
   }
 
+  // The file every entry is also written to (null: none). Set and cleared while no other thread
+  // logs; not owned.
+  void SetFileProp(TLogFile* File) { LogFile = File; }
+
   // The log's lines, from any thread.
   std::vector<std::u16string> Lines() const;
+  // The numbers of the lines kept (TLogLines): the first one and how many.
+  struct TRange {
+    std::uint64_t First;
+    std::size_t Count;
+  };
+  TRange Range() const;
+  // The text of the line with the given number; false when that line is not kept.
+  bool LineText(std::uint64_t Number, std::u16string& Text) const;
 
  private:
-  void UpdateView(std::size_t Removed, const std::u16string& Added);
+  void ViewChanged();
 
   std::atomic<bool> LogEnabled{false};
+  std::atomic<TLogFile*> LogFile{nullptr};
   mutable std::mutex LinesLock;
   TLogLines Log;
 
 #ifdef _WIN32
-  HWND Memo = nullptr;
+  TLogView* View = nullptr;
   HWND LogEnabCheckBox = nullptr;
   HWND FrmHandle = nullptr;
   DWORD WindowThread = 0;

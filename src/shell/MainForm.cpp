@@ -3,13 +3,17 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "ComSecurity.h"
 #include "Communicate.h"
 #include "CrashRecord.h"
 #include "IniFile.h"
+#include "LogFile.h"
+#include "LogView.h"
 #include "Logger.h"
 #include "MainFormIds.h"
 
@@ -72,9 +76,8 @@ RECT OuterRect(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UI
   return r;
 }
 
-HICON LoadAppIcon(HINSTANCE instance, int size) {
-  return static_cast<HICON>(
-      LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON, size, size, 0));
+HICON LoadAppIcon(HINSTANCE instance, int size, int id = IDI_MAINICON) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
 }
 
 // Message boxes are centred on the screen: a hook moves the box as it is activated.
@@ -105,18 +108,6 @@ void ShowMessageBox(HWND owner, const std::wstring& text, UINT flags) {
   CenterHook = nullptr;
 }
 
-// Counts a running handler for as long as it runs.
-class TBusy {
- public:
-  explicit TBusy(int& Depth) : FDepth(Depth) { ++FDepth; }
-  ~TBusy() { --FDepth; }
-  TBusy(const TBusy&) = delete;
-  TBusy& operator=(const TBusy&) = delete;
-
- private:
-  int& FDepth;
-};
-
 }  // namespace
 
 TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
@@ -124,12 +115,16 @@ TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
 
 TMainFrm::~TMainFrm() {
   Communicate.reset();
+  CloseLogFile();
   TrayIcon.reset();
   if (FHandle) DestroyWindow(FHandle);
   Logger.reset();
+  LogView.reset();
   if (FFont) DeleteObject(FFont);
   if (FIconLarge) DestroyIcon(FIconLarge);
   if (FIconSmall) DestroyIcon(FIconSmall);
+  if (FIconConnected) DestroyIcon(FIconConnected);
+  if (FIconDisconnected) DestroyIcon(FIconDisconnected);
 }
 
 bool TMainFrm::Create(int ShowCommand) {
@@ -177,11 +172,21 @@ LRESULT CALLBACK TMainFrm::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM 
   return self->HandleMessage(Msg, WParam, LParam);
 }
 
+// After each message, the commands that arrived while another one ran get their turn.
+LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  LRESULT result = 0;
+  Guarded([&] { result = Dispatch(Msg, WParam, LParam); });
+  bool more = true;
+  while (more) Guarded([&] { more = FGate.RunNext(); });
+  return result;
+}
+
 // The general error handler: an error escaping a handler is shown to the user and the program
 // goes on.
-LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+template <typename F>
+void TMainFrm::Guarded(F Action) {
   try {
-    return Dispatch(Msg, WParam, LParam);
+    Action();
   } catch (const EIniWriteError& e) {
     ShowError(e.Text());
   } catch (const std::exception& e) {
@@ -190,7 +195,15 @@ LRESULT TMainFrm::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   } catch (...) {
     ShowError(u"An error occurred in the application.");
   }
-  return 0;
+}
+
+void TMainFrm::RunCommand(TCommandGate::TCommand Command) {
+  if (Command == TCommandGate::TCommand::Apply) {
+    ApplyButtonClick();
+  } else {
+    FormClose();
+    DestroyWindow(FHandle);
+  }
 }
 
 void TMainFrm::ShowError(const std::u16string& Text) {
@@ -229,35 +242,36 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-      // The read-only log view keeps the background of an ordinary text view.
-      if (reinterpret_cast<HWND>(LParam) == MemoLog) {
-        HDC dc = reinterpret_cast<HDC>(WParam);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-      }
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (LogView && LogView->Notify(reinterpret_cast<const NMHDR*>(LParam), result)) return result;
       break;
+    }
     case WM_COMMAND:
       if (HIWORD(WParam) == BN_CLICKED) {
-        if (LOWORD(WParam) == IDC_APPLYBUTTON) ApplyButtonClick();
+        if (LOWORD(WParam) == IDC_APPLYBUTTON) FGate.Request(TCommandGate::TCommand::Apply);
         if (LOWORD(WParam) == IDC_LOGENABCHECKBOX) LogEnabCheckBoxClick();
         return 0;
       }
       break;
     case WM_LOGMESSAGE:
       return WMLogMessage(WParam, LParam);
+    case WM_TIMER:
+      if (WParam != StatusTimerId) break;
+      ShowStatus();
+      return 0;
     case WM_QUERYCOUNTCHANGED:
       ShowQueryCount();
       return 0;
     case WM_TRAYICON:
       if (LParam == WM_LBUTTONUP) TrayIconClick();
+      if (LParam == WM_RBUTTONUP) ShowTrayMenu();
       return 0;
     case WM_CLOSE:
-      FormClose();
-      DestroyWindow(FHandle);
+      FGate.Request(TCommandGate::TCommand::Close);
       return 0;
     case WM_DESTROY:
+      FGate.Stop();
       TrayIcon.reset();
       PostQuitMessage(0);
       return 0;
@@ -295,12 +309,8 @@ void TMainFrm::CreateControls() {
                          IDC_LOGENABCHECKBOX);
   SSLConnectCheckBox =
       make(WC_BUTTONW, L"SSL connect", WS_TABSTOP | BS_AUTOCHECKBOX, 0, IDC_SSLCONNECTCHECKBOX);
-  MemoLog =
-      make(WC_EDITW, L"MemoLog",
-           WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | ES_NOHIDESEL,
-           WS_EX_CLIENTEDGE, IDC_MEMOLOG);
-  // Three hundred long lines exceed the default limit of an edit control.
-  SendMessageW(MemoLog, EM_SETLIMITTEXT, 0, 0);
+  LogView = std::make_unique<TLogView>(FHandle, IDC_MEMOLOG, FInstance, L"MemoLog");
+  MemoLog = LogView->Handle();
   Label1 = make(WC_STATICW, L"Log", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_LABEL1);
   QueryCountLabel =
       make(WC_STATICW, L"QueryCount=0", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_QUERYCOUNTLABEL);
@@ -310,6 +320,7 @@ void TMainFrm::CreateControls() {
       make(WC_STATICW, L"SCADA Port", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_SERVERPORTLABEL);
   ClientUidLabel =
       make(WC_STATICW, L"Client UID", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_CLIENTUIDLABEL);
+  StatusLabel = make(WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, IDC_STATUSLABEL);
 }
 
 int TMainFrm::Scale(int Pixels) const {
@@ -330,13 +341,17 @@ void TMainFrm::ApplyDpi(UINT Dpi) {
 
   HICON large = LoadAppIcon(FInstance, Scale(32));
   HICON small = LoadAppIcon(FInstance, Scale(16));
+  HICON connected = LoadAppIcon(FInstance, Scale(16), IDI_CONNECTED);
+  HICON disconnected = LoadAppIcon(FInstance, Scale(16), IDI_DISCONNECTED);
   SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
   SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-  if (TrayIcon) TrayIcon->SetIcon(small);
-  if (FIconLarge) DestroyIcon(FIconLarge);
-  if (FIconSmall) DestroyIcon(FIconSmall);
+  if (TrayIcon) TrayIcon->SetIcon(FTrayConnected ? connected : disconnected);
+  for (HICON old : {FIconLarge, FIconSmall, FIconConnected, FIconDisconnected})
+    if (old) DestroyIcon(old);
   FIconLarge = large;
   FIconSmall = small;
+  FIconConnected = connected;
+  FIconDisconnected = disconnected;
 
   LayoutControls();
   FormResize();
@@ -372,6 +387,8 @@ void TMainFrm::LayoutControls() {
   Place(ClientUidEdit, RightColumnLeft, 203, EditWidth, EditHeight);
   Place(SSLConnectCheckBox, RightColumnLeft, 240, 121, 17);
   Place(ApplyButton, RightColumnLeft, 271, 121, 25);
+  SetWindowPos(StatusLabel, nullptr, Scale(RightColumnLeft), Scale(308), labelWidth,
+               Scale(6 * LabelHeight), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The edits widen with the window: its outer width minus the log panel minus a margin.
@@ -390,16 +407,18 @@ void TMainFrm::FormCreate() {
   FTaskbarCreatedMsg = RegisterWindowMessageW(L"TaskbarCreated");
   InitApp();
   TrayIcon = std::make_unique<TTrayIcon>(FHandle, TrayIconId, WM_TRAYICON, L"Tagrelay");
-  TrayIcon->Show(FIconSmall);
+  TrayIcon->Show(FIconDisconnected);
   QueryCount = 0;
   const bool IniRead = ReadIni();
   // After ReadIni, which clears the log.
   if (FAILED(FComSecurity)) Logger->ToLog(LogError, ComSecurityFailureText(FComSecurity), 0);
   if (IniRead) InitCommunicate();
+  ShowStatus();
+  SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
 }
 
 void TMainFrm::InitApp() {
-  Logger = std::make_unique<TLogger>(MemoLog, LogEnabCheckBox, FHandle);
+  Logger = std::make_unique<TLogger>(LogView.get(), LogEnabCheckBox, FHandle);
 }
 
 // The record of a crash that ended the last run is the log's first entry. It is added whether or
@@ -423,6 +442,8 @@ bool TMainFrm::ReadIni() {
     AllowWrites = settings.AllowWrites;
     TlsPolicy = MakeTlsPolicy(settings.TlsVerify, settings.TlsPin, settings.TlsServerName,
                               settings.TlsMinVersion, FolderOf(ConfigFilePath()));
+    TLogFileSettings logFile = ReadLogFileSettings(ini);
+    OpenLogFile(logFile.LogFile, logFile.LogFileMaxKB);
     InitControls();
     Logger->ToLog(LogDone, u"Read ini", 0);
     return true;
@@ -452,7 +473,6 @@ void TMainFrm::InitCommunicate() {
 }
 
 void TMainFrm::ApplyButtonClick() {
-  TBusy busy(FBusyDepth);
   std::optional<int32_t> port = ParseIntText(TextOf(ServerPortEdit));
   if (!port) {
     ShowMessageBox(FHandle, L"Port value not valid", MB_OK | MB_ICONERROR);
@@ -490,10 +510,14 @@ void TMainFrm::TrayIconClick() {
   if (IsWindowVisible(FHandle)) {
     ShowWindow(FHandle, SW_MINIMIZE);
   } else {
-    ShowWindow(FHandle, SW_SHOW);
-    ShowWindow(FHandle, SW_RESTORE);
-    SetForegroundWindow(FHandle);
+    ShowFromTray();
   }
+}
+
+void TMainFrm::ShowFromTray() {
+  ShowWindow(FHandle, SW_SHOW);
+  ShowWindow(FHandle, SW_RESTORE);
+  SetForegroundWindow(FHandle);
 }
 
 // Runs on the reader thread: counts, and leaves the label to the window thread. One notice at a
@@ -509,29 +533,46 @@ void TMainFrm::ShowQueryCount() {
 }
 
 void TMainFrm::FormClose() {
-  TBusy busy(FBusyDepth);
   if (Communicate) Communicate->Disconnect(false);
   Communicate.reset();
+  // Every other thread has ended: what is queued for the file is written now.
+  CloseLogFile();
 }
 
-// The entry is shown, then its sender is released, then messages that came meanwhile are let
-// through. Without that last step a thread that logs without pause would starve the window's
-// input, painting and closing, since sent messages always go before posted ones. Releasing the
-// sender first means that a Close or Apply handled here never waits for a thread that is itself
-// waiting for this handler.
+// A relative name is taken beside the executable; a bound of 0 or below means the default.
+void TMainFrm::OpenLogFile(const std::u16string& Name, int32_t MaxKB) {
+  if (Name.empty() || LogFile) return;
+  std::filesystem::path path(Name);
+  if (!path.is_absolute()) path = std::filesystem::path(ConfigFilePath()).parent_path() / path;
+  const uint64_t kb = MaxKB > 0 ? static_cast<uint64_t>(MaxKB) : TLogFile::DefaultMaxKB;
+  LogFile = std::make_unique<TLogFile>(path, kb * 1024);
+  Logger->SetFileProp(LogFile.get());
+}
+
+void TMainFrm::CloseLogFile() {
+  if (Logger) Logger->SetFileProp(nullptr);
+  LogFile.reset();
+}
+
+// The entry is taken, then its sender is released, then the messages that came meanwhile are let
+// through once. The view repaints on a timer of its own, so this pass paints at most what that
+// timer asked for, not each entry; without it a thread that logs without pause would starve the
+// window's input, the view's refresh and closing, since sent messages always go before posted
+// ones. An Apply or Close arriving in the pass runs once the pass is over, after the sender was
+// released, so it never waits for a thread that is itself waiting for this handler.
 LRESULT TMainFrm::WMLogMessage(WPARAM WParam, LPARAM LParam) {
   if (LParam) {
     Logger->MessageToLog(static_cast<int>(WParam),
                          std::u16string(reinterpret_cast<const char16_t*>(LParam)));
   }
   if (InSendMessage()) ReplyMessage(1);
-  if (FBusyDepth == 0) ProcessPendingMessages();
+  if (!FGate.Busy()) ProcessPendingMessages();
   return 1;
 }
 
 // One pass over the messages waiting in the queue.
 void TMainFrm::ProcessPendingMessages() {
-  TBusy busy(FBusyDepth);
+  TCommandGate::TScope pass(FGate);
   constexpr int MaxMessages = 64;
   MSG msg;
   for (int i = 0; i < MaxMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {

@@ -11,10 +11,15 @@
 #include <string>
 
 #include "AppConfig.h"
+#include "AutoStart.h"
+#include "CommandGate.h"
+#include "StatusLine.h"
 #include "TlsPolicy.h"
 #include "TrayIcon.h"
 
 class TLogger;
+class TLogFile;
+class TLogView;
 class TCommunicate;
 
 class TMainFrm {
@@ -39,6 +44,9 @@ class TMainFrm {
   static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam);
+  template <typename F>
+  void Guarded(F Action);
+  void RunCommand(TCommandGate::TCommand Command);
   void ShowError(const std::u16string& Text);
 
   void FormCreate();
@@ -57,6 +65,12 @@ class TMainFrm {
   LRESULT WMLogMessage(WPARAM WParam, LPARAM LParam);
   void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
+  void ShowStatus();
+  void OpenLogFile(const std::u16string& Name, int32_t MaxKB);
+  void CloseLogFile();
+  void UpdateTray(const TCommunicate::TLinkStatus& Status);
+  void ShowTrayMenu();
+  void ShowFromTray();
 
   void CreateControls();
   void ApplyDpi(UINT Dpi);
@@ -72,10 +86,14 @@ class TMainFrm {
   HFONT FFont = nullptr;
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;
+  // The tray icon's pictures of a link that is up or not, and which one shows.
+  HICON FIconConnected = nullptr;
+  HICON FIconDisconnected = nullptr;
+  bool FTrayConnected = false;
+  TAutoStart AutoStart{L"Tagrelay"};
   UINT FTaskbarCreatedMsg = 0;
-  // Set while Apply or Close runs, and while a log entry lets pending messages through: no
-  // other handler may start inside them.
-  int FBusyDepth = 0;
+  // Apply and Close, one at a time; busy too while a log entry lets pending messages through.
+  TCommandGate FGate{[this](TCommandGate::TCommand Command) { RunCommand(Command); }};
 
   // Fields of the window, in their documented order. The log panel is the left column of the
   // client area, LogPanelWidth wide at 96 dpi; its children are Label1 and MemoLog.
@@ -92,8 +110,15 @@ class TMainFrm {
   HWND QueryCountLabel = nullptr;
   HWND LogEnabCheckBox = nullptr;
   HWND SSLConnectCheckBox = nullptr;
+  // Below Apply: the link's state and counters, read on a timer.
+  HWND StatusLabel = nullptr;
+  TStatusLine StatusLine;
   std::unique_ptr<TTrayIcon> TrayIcon;
+  // The list drawing MemoLog's rows from the log; it outlives the log that feeds it.
+  std::unique_ptr<TLogView> LogView;
   std::unique_ptr<TLogger> Logger;
+  // The optional file copy of the log ("LogFile" in the configuration).
+  std::unique_ptr<TLogFile> LogFile;
   std::u16string Uid;
   std::u16string Host;
   int32_t Port = 0;

@@ -19,7 +19,12 @@ enum : int {
   IDC_CLIENTUIDEDIT,
   IDC_SSLCONNECTCHECKBOX,
   IDC_APPLYBUTTON,
+  IDC_STATUSLABEL,
 };
+
+// The status line is read from the link this often.
+inline constexpr UINT StatusTimerId = 1;
+inline constexpr UINT StatusPeriodMs = 250;
 
 // The read counter changed; the label is updated on the window thread.
 inline constexpr UINT WM_QUERYCOUNTCHANGED = WM_APP + 1;
@@ -27,5 +32,14 @@ inline constexpr UINT WM_QUERYCOUNTCHANGED = WM_APP + 1;
 inline constexpr UINT WM_TRAYICON = WM_APP + 2;
 inline constexpr UINT TrayIconId = 1;
 
-// Resource identifiers.
+// Resource identifiers: the program's icon, and the tray icons of a link that is up or not.
 inline constexpr int IDI_MAINICON = 1;
+inline constexpr int IDI_CONNECTED = 2;
+inline constexpr int IDI_DISCONNECTED = 3;
+
+// Commands of the tray icon's menu.
+enum : UINT {
+  IDM_TRAYSHOW = 10,
+  IDM_TRAYAUTOSTART,
+  IDM_TRAYEXIT,
+};

@@ -38,6 +38,14 @@ void TTrayIcon::SetIcon(HICON Icon) {
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
+void TTrayIcon::SetHint(std::wstring Hint) {
+  if (Hint == FHint) return;
+  FHint = std::move(Hint);
+  if (!FShown) return;
+  NOTIFYICONDATAW data = Data();
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 void TTrayIcon::Reshow() {
   Show(FIcon);
 }

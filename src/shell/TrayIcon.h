@@ -17,6 +17,8 @@ class TTrayIcon {
 
   void Show(HICON Icon);
   void SetIcon(HICON Icon);
+  // The tip shown over the icon (at most 127 characters are kept).
+  void SetHint(std::wstring Hint);
   // Explorer restarted: the icon has to be added again.
   void Reshow();
 

@@ -3,12 +3,23 @@
 
 The picture: a blue rounded square with two arrows passing each other, one for each direction of
 the relay. Shapes are sampled 4 x 4 times per pixel for smooth edges.
+
+With a second argument, "connected" or "disconnected", draws the notification-area icons of the
+link's state instead: the same picture in the small sizes with a round badge at the lower right,
+green for a link that is up, red for one that is not.
 """
 import struct
 import sys
 
 SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+BADGE_SIZES = (16, 20, 24, 32, 40, 48)
 SUB = 4
+BADGES = {"connected": (40, 200, 70), "disconnected": (220, 40, 40)}
+badge = None  # the badge colour, or None for the program's icon
+
+
+def in_badge(x, y, radius=0.25):
+    return (x - 0.72) ** 2 + (y - 0.72) ** 2 <= radius ** 2
 
 
 def rounded_square(x, y, inset=0.04, radius=0.2):
@@ -46,9 +57,11 @@ def pixel(px, py, size):
         for sx in range(SUB):
             x = (px + (sx + 0.5) / SUB) / size
             y = (py + (sy + 0.5) / SUB) / size
-            if not rounded_square(x, y):
+            if badge and in_badge(x, y, 0.30):
+                rgb = (255, 255, 255) if not in_badge(x, y) else badge
+            elif not rounded_square(x, y):
                 continue
-            if right_arrow(x, y):
+            elif right_arrow(x, y):
                 rgb = (255, 255, 255)
             elif left_arrow(x, y):
                 rgb = (178, 232, 255)
@@ -74,11 +87,14 @@ def image(size):
     return header + b''.join(rows) + mask_row * size
 
 
-def main(path):
-    images = [image(s) for s in SIZES]
-    out = struct.pack('<HHH', 0, 1, len(SIZES))
-    offset = 6 + 16 * len(SIZES)
-    for size, data in zip(SIZES, images):
+def main(path, state=None):
+    global badge
+    badge = BADGES[state] if state else None
+    sizes = BADGE_SIZES if state else SIZES
+    images = [image(s) for s in sizes]
+    out = struct.pack('<HHH', 0, 1, len(sizes))
+    offset = 6 + 16 * len(sizes)
+    for size, data in zip(sizes, images):
         dim = 0 if size >= 256 else size
         out += struct.pack('<BBBBHHII', dim, dim, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
@@ -87,4 +103,4 @@ def main(path):
 
 
 if __name__ == '__main__':
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None)

@@ -65,11 +65,23 @@ TEST(LogModelTest, KeepsTheLast300LinesAndReportsTheViewsChanges) {
   EXPECT_EQ(Log.Items()[297], u"Done entry #####");
   EXPECT_EQ(Log.Items()[298], u"x");
   EXPECT_EQ(Log.Items()[299], u"");
+  // Lines keep their numbers: the last one is numbered by every line ever appended, less one.
+  const std::uint64_t Total = Log.First() + Log.Count();
+  ASSERT_NE(Log.Line(Total - 1), nullptr);
+  EXPECT_EQ(*Log.Line(Total - 1), u"");
+  EXPECT_EQ(*Log.Line(Log.First()), Log.Items().front());
+  EXPECT_EQ(Log.Line(Log.First() - 1), nullptr);
+  EXPECT_EQ(Log.Line(Total), nullptr);
   // An entry that adds nothing changes nothing.
   EXPECT_EQ(Log.Append(LogEntryLines(3, u"none")), u"");
   EXPECT_EQ(Log.Trim(), 0u);
+  // Clearing drops the lines but not their numbers.
   Log.Clear();
   EXPECT_EQ(Log.Text(), u"");
+  EXPECT_EQ(Log.First(), Total);
+  EXPECT_EQ(Log.Line(Total - 1), nullptr);
+  Log.Append({u"next"});
+  EXPECT_EQ(*Log.Line(Total), u"next");
 }
 
 TEST(LoggerTest, EntriesAppearOnlyWhileLoggingIsOn) {

@@ -1,8 +1,9 @@
-// The log's delivery to the window thread on Windows: a hidden window with an EDIT control as the
-// log view, its own thread and message loop, and entries sent from several threads.
+// The log's delivery to the window thread on Windows and its view: a hidden window with the log
+// view, its own thread and message loop, and entries sent from several threads.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <chrono>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogView.h"
 #include "Logger.h"
 
 namespace {
@@ -43,6 +45,7 @@ class TTestLogWindow {
         DispatchMessageW(&Msg);
       }
       Logger.reset();
+      View.reset();
     });
     Ready.get_future().wait();
     if (!Frm) {
@@ -58,6 +61,7 @@ class TTestLogWindow {
   }
 
   TLogger& Log() { return *Logger; }
+  TLogView& LogView() { return *View; }
   HWND Memo() const { return MemoView; }
 
   // Runs Action on the window thread and waits for it.
@@ -65,17 +69,29 @@ class TTestLogWindow {
     SendMessageW(Frm, WM_RUN, 0, reinterpret_cast<LPARAM>(&Action));
   }
 
-  // The log view's text, split at its line breaks.
-  TLines ViewLines() {
-    std::vector<wchar_t> Text(static_cast<std::size_t>(GetWindowTextLengthW(MemoView)) + 1);
-    SendMessageW(MemoView, WM_GETTEXT, Text.size(), reinterpret_cast<LPARAM>(Text.data()));
-    std::u16string All(reinterpret_cast<const char16_t*>(Text.data()));
+  // The rows of the log view, as the list reports them.
+  TLines Rows() {
     TLines Lines;
-    std::size_t Start = 0;
-    for (std::size_t Break; (Break = All.find(u"\r\n", Start)) != std::u16string::npos;
-         Start = Break + 2)
-      Lines.push_back(All.substr(Start, Break - Start));
-    Lines.push_back(All.substr(Start));
+    int Count = static_cast<int>(SendMessageW(MemoView, LVM_GETITEMCOUNT, 0, 0));
+    for (int Row = 0; Row < Count; ++Row) {
+      wchar_t Text[4096] = {};
+      LVITEMW Item{};
+      Item.iSubItem = 0;
+      Item.pszText = Text;
+      Item.cchTextMax = 4096;
+      SendMessageW(MemoView, LVM_GETITEMTEXTW, Row, reinterpret_cast<LPARAM>(&Item));
+      Lines.emplace_back(reinterpret_cast<const char16_t*>(Text));
+    }
+    return Lines;
+  }
+
+  // The rows once the view has caught up with the log (it refreshes on a timer); the rows as
+  // they are if it does not within the bound.
+  TLines ViewLines() {
+    auto End = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    TLines Lines;
+    while ((Lines = Rows()) != Logger->Lines() && std::chrono::steady_clock::now() < End)
+      std::this_thread::sleep_for(20ms);
     return Lines;
   }
 
@@ -89,6 +105,11 @@ class TTestLogWindow {
           Self->Logger->MessageToLog(static_cast<int32_t>(WParam),
                                      reinterpret_cast<const char16_t*>(LParam));
         return 1;
+      case WM_NOTIFY: {
+        LRESULT Result = 0;
+        if (Self->View->Notify(reinterpret_cast<const NMHDR*>(LParam), Result)) return Result;
+        break;
+      }
       case WM_RUN:
         (*reinterpret_cast<std::function<void()>*>(LParam))();
         return 0;
@@ -112,16 +133,13 @@ class TTestLogWindow {
                           nullptr, nullptr, Class.hInstance, nullptr);
     if (!Frm) return false;
     SetWindowLongPtrW(Frm, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    // No wrapping, so that the control's own line count is the log's.
-    MemoView = CreateWindowExW(0, L"EDIT", L"MemoLog",
-                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                                   ES_AUTOHSCROLL | ES_READONLY,
-                               0, 0, 380, 300, Frm, nullptr, Class.hInstance, nullptr);
-    SendMessageW(MemoView, EM_SETLIMITTEXT, 0, 0);
+    View = std::make_unique<TLogView>(Frm, 1, Class.hInstance, L"MemoLog");
+    MemoView = View->Handle();
+    SetWindowPos(MemoView, nullptr, 0, 0, 380, 300, SWP_NOZORDER);
     CheckBox = CreateWindowExW(0, L"BUTTON", L"Enable log", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX,
                                400, 50, 100, 20, Frm, nullptr, Class.hInstance, nullptr);
     SendMessageW(CheckBox, BM_SETCHECK, Checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    Logger = std::make_unique<TLogger>(MemoView, CheckBox, Frm);
+    Logger = std::make_unique<TLogger>(View.get(), CheckBox, Frm);
     return true;
   }
 
@@ -129,6 +147,7 @@ class TTestLogWindow {
   HWND Frm = nullptr;
   HWND MemoView = nullptr;
   HWND CheckBox = nullptr;
+  std::unique_ptr<TLogView> View;
   std::unique_ptr<TLogger> Logger;
 };
 
@@ -143,9 +162,9 @@ TEST(LogWindowTest, TakesOverTheSwitchAndClearsThePlaceholder) {
   EXPECT_FALSE(Off.Log().IsLogEnabled());
   TTestLogWindow On(true);
   EXPECT_TRUE(On.Log().IsLogEnabled());
-  EXPECT_EQ(On.ViewLines(), TLines{u"MemoLog"});
+  EXPECT_EQ(On.Rows(), TLines{u"MemoLog"});
   On.Run([&] { On.Log().Clear(); });
-  EXPECT_EQ(On.ViewLines(), TLines{u""});
+  EXPECT_EQ(On.ViewLines(), TLines{});
 }
 
 TEST(LogWindowTest, EntriesOfTheWindowThreadItselfAreAppendedDirectly) {
@@ -184,7 +203,7 @@ TEST(LogWindowTest, EntriesFromSeveralThreadsStayWholeInOrderAndBounded) {
   EXPECT_EQ(View, Window.Log().Lines());
   // 600 entries of three lines: exactly 300 lines remain, 100 whole entries.
   ASSERT_EQ(View.size(), 300u);
-  EXPECT_EQ(SendMessageW(Window.Memo(), EM_GETLINECOUNT, 0, 0), 300);
+  EXPECT_EQ(SendMessageW(Window.Memo(), LVM_GETITEMCOUNT, 0, 0), 300);
   std::map<std::u16string, int> Last;
   for (std::size_t I = 0; I < View.size(); I += 3) {
     EXPECT_EQ(View[I], ErrorHeader);
@@ -199,8 +218,12 @@ TEST(LogWindowTest, EntriesFromSeveralThreadsStayWholeInOrderAndBounded) {
     }
     Last[Owner] = Index;
   }
-  // The view is scrolled to its end.
-  EXPECT_GT(SendMessageW(Window.Memo(), EM_GETFIRSTVISIBLELINE, 0, 0), 250);
+  // The last line is in sight.
+  LRESULT Top = SendMessageW(Window.Memo(), LVM_GETTOPINDEX, 0, 0);
+  LRESULT PerPage = SendMessageW(Window.Memo(), LVM_GETCOUNTPERPAGE, 0, 0);
+  EXPECT_GT(PerPage, 0);
+  EXPECT_LE(Top, 299);
+  EXPECT_GE(Top + PerPage, 300);
 }
 
 TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
@@ -229,6 +252,70 @@ TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
   EXPECT_EQ(Shown.wait_for(ThreadBound), std::future_status::ready);
   Blocker.join();
   EXPECT_EQ(Window.ViewLines(), TLines{u"shown"});
+}
+
+std::u16string ClipboardText(HWND Owner) {
+  std::u16string Text;
+  if (!OpenClipboard(Owner)) return u"<clipboard busy>";
+  if (HANDLE Data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* Chars = static_cast<const char16_t*>(GlobalLock(Data))) {
+      Text = Chars;
+      GlobalUnlock(Data);
+    }
+  }
+  CloseClipboard();
+  return Text;
+}
+
+void Select(HWND View, int Row, bool Selected) {
+  LVITEMW Item{};
+  Item.stateMask = LVIS_SELECTED;
+  Item.state = Selected ? LVIS_SELECTED : 0;
+  SendMessageW(View, LVM_SETITEMSTATE, static_cast<WPARAM>(Row), reinterpret_cast<LPARAM>(&Item));
+}
+
+std::vector<int> SelectedRows(HWND View) {
+  std::vector<int> Rows;
+  for (int Row = -1;
+       (Row = static_cast<int>(SendMessageW(View, LVM_GETNEXTITEM, static_cast<WPARAM>(Row),
+                                            LVNI_SELECTED))) != -1;)
+    Rows.push_back(Row);
+  return Rows;
+}
+
+// Copying (Ctrl+C sends the view a WM_COPY; the context menu's commands reach it as WM_COMMAND),
+// and a selection that stays on its lines while old lines drop off the top.
+TEST(LogWindowTest, CopiesSelectedOrAllLinesAndTheSelectionFollowsItsLines) {
+  TTestLogWindow Window(true);
+  HWND View = Window.Memo();
+  Window.Run([&] { Window.Log().Clear(); });
+  Window.Log().ToLog(LogInfo, u"first");
+  Window.Log().ToLog(LogError, u"second", 9);
+  ASSERT_EQ(Window.ViewLines(),
+            (TLines{u"first", ErrorHeader, u"second TransID = 9", ErrorFooter}));
+
+  Select(View, 0, true);
+  Select(View, 2, true);
+  SendMessageW(View, WM_COPY, 0, 0);
+  EXPECT_EQ(ClipboardText(View), u"first\r\nsecond TransID = 9");
+  SendMessageW(View, WM_COMMAND, TLogView::CopyAllCommand, 0);
+  EXPECT_EQ(ClipboardText(View),
+            u"first\r\n" + ErrorHeader + u"\r\nsecond TransID = 9\r\n" + ErrorFooter);
+
+  // Fill the log to its bound, then push 10 more lines out: "second" moves up 10 rows.
+  for (int I = 0; I < 296; ++I) Window.Log().ToLog(LogInfo, u"fill " + Decimal(I));
+  ASSERT_EQ(Window.ViewLines().size(), 300u);
+  Select(View, 0, false);
+  EXPECT_EQ(SelectedRows(View), std::vector<int>{2});
+  Select(View, 12, true);
+  for (int I = 0; I < 10; ++I) Window.Log().ToLog(LogInfo, u"more " + Decimal(I));
+  TLines Rows = Window.ViewLines();
+  ASSERT_EQ(Rows.size(), 300u);
+  EXPECT_EQ(Rows.back(), u"more 9");
+  // Row 2 ("second") dropped off; the line in row 12 is now in row 2.
+  EXPECT_EQ(SelectedRows(View), std::vector<int>{2});
+  EXPECT_EQ(Rows[2], u"fill 8");
+  Window.Run([&] { EXPECT_EQ(Window.LogView().SelectedText(), u"fill 8"); });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "AppDriver.h"
 
+#include <commctrl.h>
 #include <wincodec.h>
 
 #include <sstream>
@@ -99,6 +100,7 @@ TRunningApp::~TRunningApp() {
     CloseHandle(FProcess.hThread);
   }
   if (FClickThread.joinable()) FClickThread.join();
+  for (auto& sender : FSenders) sender.join();
   RemoveFolder(FFolder);
 }
 
@@ -170,6 +172,55 @@ void TRunningApp::CloseMessageBox(HWND Box) {
   PostMessageW(Box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   WaitUntil([this] { return FClickDone.load(); }, std::chrono::seconds(20));
   JoinClick();
+}
+
+void TRunningApp::SendInBackground(HWND Target, UINT Msg) {
+  FSenders.emplace_back([Target, Msg] {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Target, Msg, 0, 0, SMTO_NORMAL, 60000, &result);
+  });
+}
+
+// The list answers LVM_GETITEMTEXTW in its own address space: the item and its text buffer are
+// placed in the program's memory and read back from there.
+std::vector<std::wstring> TRunningApp::LogLines() const {
+  std::vector<std::wstring> lines;
+  HWND view = Control(IDC_MEMOLOG);
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(view, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &count))
+    return lines;
+  constexpr int TextChars = 4096;
+  const SIZE_T size = sizeof(LVITEMW) + TextChars * sizeof(wchar_t);
+  auto* remote = static_cast<char*>(
+      VirtualAllocEx(FProcess.hProcess, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (!remote) return lines;
+  auto* remoteText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+  std::vector<wchar_t> text(TextChars);
+  for (DWORD_PTR row = 0; row < count; ++row) {
+    LVITEMW item{};
+    item.pszText = remoteText;
+    item.cchTextMax = TextChars;
+    DWORD_PTR copied = 0;
+    if (!WriteProcessMemory(FProcess.hProcess, remote, &item, sizeof item, nullptr) ||
+        !SendMessageTimeoutW(view, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote),
+                             SMTO_ABORTIFHUNG, SendTimeoutMs, &copied) ||
+        !ReadProcessMemory(FProcess.hProcess, remoteText, text.data(),
+                           (copied + 1) * sizeof(wchar_t), nullptr)) {
+      break;
+    }
+    lines.emplace_back(text.data(), copied);
+  }
+  VirtualFreeEx(FProcess.hProcess, remote, 0, MEM_RELEASE);
+  return lines;
+}
+
+std::wstring TRunningApp::LogText() const {
+  std::wstring all;
+  for (const auto& line : LogLines()) {
+    if (!all.empty()) all += L"\r\n";
+    all += line;
+  }
+  return all;
 }
 
 void TRunningApp::JoinClick() {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Polls Condition every 20 ms until it holds or Timeout has passed; returns its last value.
 bool WaitUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Timeout);
@@ -39,6 +40,13 @@ class TRunningApp {
   HWND Click(HWND Button);
   // Closes a message box with its OK button and waits for the click that opened it.
   void CloseMessageBox(HWND Box);
+  // Sends Msg to Target from a thread of its own and returns at once (the thread ends when the
+  // program has handled the message, or after a bound).
+  void SendInBackground(HWND Target, UINT Msg);
+
+  // The rows of the log view, as the program's list reports them, and the same joined by CR LF.
+  std::vector<std::wstring> LogLines() const;
+  std::wstring LogText() const;
 
   // The configuration file: its keys in section order, and its bytes.
   std::map<std::string, std::string> ReadIni() const;
@@ -59,6 +67,7 @@ class TRunningApp {
   PROCESS_INFORMATION FProcess{};
   HWND FWindow = nullptr;
   std::thread FClickThread;
+  std::vector<std::thread> FSenders;
   std::atomic<bool> FClickDone{true};
 };
 

@@ -75,3 +75,8 @@ void TScadaListener::SendToAll(const std::string& Text) {
   std::lock_guard<std::mutex> lock(FLock);
   for (SOCKET s : FClients) send(s, Text.data(), static_cast<int>(Text.size()), 0);
 }
+
+std::size_t TScadaListener::Accepted() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FClients.size();
+}

@@ -19,6 +19,8 @@ class TScadaListener {
   int Port() const { return FPort; }
   std::vector<std::string> Lines() const;
   bool HasLineContaining(const std::string& Text) const;
+  // How many connections were accepted so far.
+  std::size_t Accepted() const;
   // Sends Text on every connection accepted so far; connections already closed are skipped.
   void SendToAll(const std::string& Text);
 

@@ -3,6 +3,10 @@
 // minimises and restores through the tray icon's notifications, and closes it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -10,6 +14,8 @@
 #include "AppDriver.h"
 #include "HangingListener.h"
 #include "MainFormIds.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -196,7 +202,8 @@ TEST(MainWindow, FirstStartShowsDefaultsStoresANewIdentifierAndLaysOutTheWindow)
   EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
   EXPECT_FALSE(IsWindowVisible(app.Control(IDC_SSLCONNECTCHECKBOX)));
   EXPECT_EQ(app.Text(app.Control(IDC_SSLCONNECTCHECKBOX)), L"SSL connect");
-  EXPECT_EQ(app.Text(app.Control(IDC_MEMOLOG)), L"") << "the placeholder text was not cleared";
+  EXPECT_TRUE(WaitUntil([&] { return app.LogLines().empty(); }, 5s))
+      << "the placeholder text was not cleared: " << Narrow(app.LogText());
   EXPECT_EQ(app.Text(app.Control(IDC_LABEL1)), L"Log");
   EXPECT_EQ(app.Text(app.Control(IDC_SERVERIPADDRLABEL)), L"SCADA IP Address / Host");
   EXPECT_EQ(app.Text(app.Control(IDC_SERVERPORTLABEL)), L"SCADA Port");
@@ -341,7 +348,7 @@ TEST(MainWindow, UnwritableConfigurationLeavesFieldsEmptyAndApplyShowsTheWriteEr
   EXPECT_EQ(stored["uid"], "w1");
   EXPECT_TRUE(WaitUntil(
       [&] {
-        return app.Text(app.Control(IDC_MEMOLOG)).find(L"Start and initialize client...") !=
+        return app.LogText().find(L"Start and initialize client...") !=
                std::wstring::npos;
       },
       12s))
@@ -388,9 +395,8 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
-  HWND memo = app.Control(IDC_MEMOLOG);
   auto logHas = [&](const wchar_t* text) {
-    return app.Text(memo).find(text) != std::wstring::npos;
+    return app.LogText().find(text) != std::wstring::npos;
   };
 
   EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-first"); }, 15s))
@@ -410,7 +416,7 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
       << "no reconnection with the new identifier";
   // The first attempt may come before the log was switched on; this one comes after.
   EXPECT_TRUE(WaitUntil([&] { return logHas(L"Start and initialize client..."); }, 5s))
-      << Narrow(app.Text(memo));
+      << Narrow(app.LogText());
   EXPECT_GE(QueryCountShown(app), countBefore) << "the read count was reset";
 
   ExpectClosesWithin(app, ConnectedCloseSeconds);
@@ -434,9 +440,8 @@ TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
                 ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
   }
   scada.SendToAll(requests);
-  HWND memo = app.Control(IDC_MEMOLOG);
   EXPECT_TRUE(
-      WaitUntil([&] { return app.Text(memo).find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
+      WaitUntil([&] { return app.LogText().find(L"GetCmd: ping") != std::wstring::npos; }, 5s));
   ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 
@@ -457,7 +462,6 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
     app.Start();
     ASSERT_NE(app.Window(), nullptr);
     EnableLog(app);
-    HWND memo = app.Control(IDC_MEMOLOG);
     // The first attempt starts within one timer wait of the start (perhaps before the log was
     // switched on) and then waits in its connect.
     std::this_thread::sleep_for(FirstAttemptUnderWay);
@@ -470,8 +474,8 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
     EXPECT_LT(took, 10.0);
     EXPECT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-hang"); }, 20s))
         << "no connection with the new port";
-    EXPECT_NE(app.Text(memo).find(L"Software caused connection abort."), std::wstring::npos)
-        << Narrow(app.Text(memo));
+    EXPECT_NE(app.LogText().find(L"Software caused connection abort."), std::wstring::npos)
+        << Narrow(app.LogText());
     ExpectClosesWithin(app, ConnectedCloseSeconds);
   }
   TRunningApp app(ini);
@@ -481,6 +485,291 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
   std::this_thread::sleep_for(FirstAttemptUnderWay);
   std::printf("close during a hanging connect: ");
   ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// The program's popup menu window, if one is open.
+HWND OpenMenuOf(DWORD processId) {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32768", nullptr); w;
+       w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == processId && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+// A flood of requests, each logged: the view ends with exactly 300 rows, the newest in sight, and
+// its context menu copies them all.
+TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-view\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-view"); }, 15s));
+  std::string requests;
+  for (int i = 1; i <= 400; ++i) {
+    requests += "{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
+  }
+  scada.SendToAll(requests);
+  std::vector<std::wstring> lines;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        lines = app.LogLines();
+        std::wstring all = app.LogText();
+        return all.find(L"TransID = 400") != std::wstring::npos;
+      },
+      60s))
+      << "the last request's entries never showed";
+  // Entries after the last request (reads, say) may still come; the view stays bounded.
+  lines = app.LogLines();
+  EXPECT_EQ(lines.size(), 300u);
+  HWND view = app.Control(IDC_MEMOLOG);
+  DWORD_PTR top = 0, perPage = 0;
+  SendMessageTimeoutW(view, LVM_GETTOPINDEX, 0, 0, SMTO_ABORTIFHUNG, 10000, &top);
+  SendMessageTimeoutW(view, LVM_GETCOUNTPERPAGE, 0, 0, SMTO_ABORTIFHUNG, 10000, &perPage);
+  EXPECT_GT(perPage, 0u);
+  EXPECT_GE(top + perPage, lines.size()) << "the last line is not in sight";
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-full.png")));
+
+  // The context menu at the view: its second item copies every line.
+  RECT r;
+  GetWindowRect(view, &r);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  SetForegroundWindow(app.Window());
+  PostMessageW(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view),
+               MAKELPARAM(r.left + 40, r.top + 40));
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s))
+      << "no context menu";
+  EXPECT_TRUE(SaveWindowPng(menu, WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-menu.png")));
+  // One step up from no item lands on the last one, "Copy all".
+  PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s));
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (copied = ClipboardText()).find(L"TransID = 400") != std::wstring::npos; },
+      10s));
+  // Every line of the view, in order: the copy was made from the view's rows of that moment,
+  // which later entries may have moved on from.
+  EXPECT_NE(copied.find(lines[299]), std::wstring::npos);
+  EXPECT_EQ(std::count(copied.begin(), copied.end(), L'\n'), 299);
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+// Apply and Close wait for the link's threads while handling the messages that other threads and
+// processes send, so the other command can arrive inside them. It must run only after the outer
+// one has finished: the program applies, then ends cleanly. The commands are sent right after
+// the program's connection is accepted, while its attempt is still finishing (holding the link's
+// attempt lock that Apply waits for).
+struct TOrderCase {
+  const char* Name;
+  bool CloseFirst;
+};
+
+TEST(MainWindow, ApplyAndCloseArrivingInsideEachOtherRunOneAfterTheOther) {
+  const TOrderCase cases[] = {{"Close sent during Apply", false},
+                              {"Apply sent during Close", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScadaListener scada;
+    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" +
+                            std::to_string(scada.Port()) + "\r\nuid=gui-order\r\nIsSSLSecure=0\r\n"));
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"gui-order-2");
+    ASSERT_TRUE(WaitUntil([&] { return scada.Accepted() >= 1; }, 15s));
+    HWND apply = app.Control(IDC_APPLYBUTTON);
+    if (c.CloseFirst) {
+      app.SendInBackground(app.Window(), WM_CLOSE);
+      Sleep(50);
+      app.SendInBackground(apply, BM_CLICK);
+    } else {
+      app.SendInBackground(apply, BM_CLICK);
+      Sleep(50);
+      app.SendInBackground(app.Window(), WM_CLOSE);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !app.Running(); }, 30s)) << "the program did not end";
+    EXPECT_EQ(app.ExitCode(), 0u);
+    if (!c.CloseFirst) {
+      EXPECT_EQ(app.ReadIni()["uid"], "gui-order-2") << "Apply did not run";
+    }
+  }
+}
+
+// The status line below Apply: the link's state in words with its peer, the servers and the
+// counters; after an Apply to a port nobody listens on, the waiting state with the last error.
+TEST(MainWindow, TheStatusLineShowsTheLinkStateAndCounters) {
+  TScadaListener scada;
+  const std::wstring port = std::to_wstring(scada.Port());
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-status\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  HWND status = app.Control(IDC_STATUSLABEL);
+  ASSERT_NE(status, nullptr);
+  RECT apply = ClientRectOf(app.Window(), app.Control(IDC_APPLYBUTTON));
+  RECT line = ClientRectOf(app.Window(), status);
+  EXPECT_EQ(line.left, ScaleForScreen(408));
+  EXPECT_GE(line.top, apply.bottom) << "the status line overlaps Apply";
+
+  const std::wstring connected = L"Connected to 127.0.0.1:" + port + L" (plain) since ";
+  std::wstring text;
+  EXPECT_TRUE(WaitUntil([&] { return (text = app.Text(status)).rfind(connected, 0) == 0; }, 20s))
+      << Narrow(text);
+  EXPECT_NE(text.find(L"\r\nOPC servers: "), std::wstring::npos) << Narrow(text);
+  EXPECT_NE(text.find(L" found, "), std::wstring::npos) << Narrow(text);
+  EXPECT_NE(text.find(L"\r\nReconnects since start: 0"), std::wstring::npos) << Narrow(text);
+
+  // A steady stream of requests shows as a request rate.
+  std::atomic<bool> sending{true};
+  std::thread pinger([&] {
+    for (int i = 1; sending && i < 2000; ++i) {
+      scada.SendToAll("{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                      ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n");
+      Sleep(20);
+    }
+  });
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        text = app.Text(status);
+        return text.find(L"Requests ") != std::wstring::npos &&
+               text.find(L"Requests 0/s") == std::wstring::npos;
+      },
+      10s))
+      << Narrow(text);
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/status-line.png")));
+  sending = false;
+  pinger.join();
+
+  app.SetText(app.Control(IDC_SERVERPORTEDIT), L"1");
+  EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        text = app.Text(status);
+        return text.rfind(L"Waiting to reconnect to 127.0.0.1:1 (plain)\r\nLast error: ", 0) == 0;
+      },
+      20s))
+      << Narrow(text);
+  EXPECT_TRUE(
+      SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/status-line-waiting.png")));
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+std::optional<std::wstring> RunEntry() {
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                   L"Tagrelay", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+// Opens the tray icon's menu, saves its picture when asked, and picks an item with the keys.
+void PickFromTrayMenu(TRunningApp& app, const std::vector<WPARAM>& keys, const char* picture) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  PostMessageW(app.Window(), WM_TRAYICON, TrayIconId, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s)) << "no menu";
+  if (picture) {
+    EXPECT_TRUE(SaveWindowPng(menu, WinePath(picture)));
+  }
+  for (WPARAM key : keys) PostMessageW(menu, WM_KEYDOWN, key, 0);
+  EXPECT_TRUE(WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s)) << "the menu stayed";
+}
+
+// The tray menu: "Start with Windows" writes and removes the current user's Run entry, "Exit"
+// closes the program.
+TEST(MainWindow, TheTrayMenuSwitchesStartWithWindowsAndExits) {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                     L"Tagrelay");
+  TRunningApp app(Section("uid=tray\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  const std::vector<WPARAM> autoStart = {VK_DOWN, VK_DOWN, VK_RETURN};
+  PickFromTrayMenu(app, autoStart, TAGRELAY_ARTIFACT_DIR "/tray-menu.png");
+  std::optional<std::wstring> entry;
+  EXPECT_TRUE(WaitUntil([&] { return (entry = RunEntry()).has_value(); }, 5s));
+  if (entry) {
+    EXPECT_EQ(*entry, L"\"" + app.Folder() + L"\\tagrelay.exe\"");
+  }
+  PickFromTrayMenu(app, autoStart, TAGRELAY_ARTIFACT_DIR "/tray-menu-checked.png");
+  EXPECT_TRUE(WaitUntil([&] { return !RunEntry().has_value(); }, 5s)) << "the entry stayed";
+
+  PickFromTrayMenu(app, {VK_UP, VK_RETURN}, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return !app.Running(); }, 20s)) << "Exit did not end the program";
+  EXPECT_EQ(app.ExitCode(), 0u);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                     L"Tagrelay");
+}
+
+std::string FileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buf[4096];
+  DWORD n = 0;
+  while (ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0) bytes.append(buf, n);
+  CloseHandle(file);
+  return bytes;
+}
+
+// "LogFile" beside the executable: every entry is written there with the log switch off; a name
+// that cannot be written is told once in the view, and the program runs on.
+TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
+  {
+    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=file\r\n"
+                            "LogFile=agent.log\r\n"));
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    const std::wstring path = app.Folder() + L"\\agent.log";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return FileBytes(path).find("Start and initialize client...") != std::string::npos; },
+        15s))
+        << FileBytes(path);
+    EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
+    ExpectClosesWithin(app, IdleCloseSeconds);
+    const std::string bytes = FileBytes(path);
+    EXPECT_NE(bytes.find(" Done Read ini\r\n"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(" **********ERROR***********\r\n"), std::string::npos) << bytes;
+  }
+  {
+    TRunningApp app(Section("uid=file2\r\nLogFile=taken\r\n"));
+    CreateDirectoryW((app.Folder() + L"\\taken").c_str(), nullptr);
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          return app.LogText().find(L"Cannot write the log file " + app.Folder() + L"\\taken") !=
+                 std::wstring::npos;
+        },
+        15s))
+        << Narrow(app.LogText());
+    Sleep(1000);
+    const std::wstring text = app.LogText();
+    EXPECT_EQ(text.find(L"Cannot write"), text.rfind(L"Cannot write")) << "told more than once";
+    ExpectClosesWithin(app, IdleCloseSeconds);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+#include "AutoStart.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+constexpr wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring ExecutablePath() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return std::wstring(path.data(), n);
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+bool TAutoStart::Enabled() const {
+  return RegGetValueW(HKEY_CURRENT_USER, RunKey, FName.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
+                      nullptr) == ERROR_SUCCESS;
+}
+
+bool TAutoStart::Set(bool Enable) const {
+  if (!Enable) {
+    LSTATUS result = RegDeleteKeyValueW(HKEY_CURRENT_USER, RunKey, FName.c_str());
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  }
+  const std::wstring command = L"\"" + ExecutablePath() + L"\"";
+  return RegSetKeyValueW(HKEY_CURRENT_USER, RunKey, FName.c_str(), REG_SZ, command.c_str(),
+                         static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) ==
+         ERROR_SUCCESS;
+}
