@@ -354,7 +354,10 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "addGroupFails", faults.addGroupFails) &&
                   ReadFlag(*object, "addItemsFails", faults.addItemsFails) &&
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&
-                  ReadCount(*object, "callDelayMs", faults.callDelayMs);
+                  ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
+                  ReadFlag(*object, "hang", faults.hang) &&
+                  ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&
+                  ReadCount(*object, "exitAfterCalls", faults.exitAfterCalls);
   if (!ok || (mode != u"state" && mode != u"error") || state < 1 || state > 6)
     return error = u"bad fault switch", false;
   faults.statusReportsState = mode == u"state";

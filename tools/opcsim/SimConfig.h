@@ -39,6 +39,12 @@ struct SimFaults {
   bool addItemsFails = false;
   bool adviseFails = false;
   uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
+  // For a server in a process of its own (opcsim-server.exe): every call after the first
+  // hangAfterCalls blocks until the process is killed (`hang`: from now on), and the process
+  // exits when a call comes after the first exitAfterCalls. 0: never.
+  bool hang = false;
+  uint32_t hangAfterCalls = 0;
+  uint32_t exitAfterCalls = 0;
 };
 
 struct SimServerDef {
