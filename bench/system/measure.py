@@ -6,10 +6,15 @@
   sync      getValues round trip in "sync" mode: 400 tags (one request line) and 1000 tags
             (three request lines sent at once, until the last answer)
   latency   from a value change in the simulator to the push line at the peer, "async" mode
+  tags      getTags of the 2806-tag simulated plant
   rate      the highest sustained push rate (tag values per second) at which every change
             arrives, with the log off and with it on
 
-Usage: bench/system/measure.py [--build-dir build/windows] [--only idle,sync,latency,rate]
+Each figure is taken with the simulated servers in the agent's process and then out of process
+(opcsim-server.exe, one process per server, through the test proxy/stub), same run.
+
+Usage: bench/system/measure.py [--build-dir build/windows] [--only idle,sync,tags,latency,rate]
+       [--servers inproc,local]
 See bench/README.md for what each figure means and how it is taken.
 """
 import argparse
@@ -29,7 +34,7 @@ from load_support import (PushChecker, ResourceProbe, SimRegistration, chunks,  
                           connect_and_browse, counter_server, drain, request_values, tag_path,
                           write_config)
 from scada_peer import ScadaPeer  # noqa: E402
-from winagent import Agent, Wine  # noqa: E402
+from winagent import Agent, OpcSimInstall, Wine, local_clsid  # noqa: E402
 
 RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
 RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
@@ -75,15 +80,22 @@ def ms(seconds):
 
 
 class Session:
-    """Wine, the registered bench servers, one agent in a folder of its own and the peer."""
+    """Wine, the registered bench servers, one agent in a folder of its own and the peer. The
+    servers run in the agent's process (opcsim.dll) or, with local, in processes of their own
+    (opcsim-server.exe through the test proxy/stub), under identities of their own."""
 
-    def __init__(self, build, work):
+    def __init__(self, build, work, local=False):
         self.build = build
         self.work = work
+        self.local = local
         self.wine = Wine(build)
         self.agent = None
         self.peer = None
         self.probe = None
+
+    def id(self, clsid):
+        """The class identifier the agent lists the configured server under."""
+        return local_clsid(clsid) if self.local else clsid
 
     def start_agent(self, log=False):
         self.peer = ScadaPeer().start()
@@ -110,7 +122,7 @@ class Session:
 def measure_idle(session, seconds):
     session.start_agent()
     peer = session.peer
-    for n, sid in enumerate((SYNC, PROBE)):
+    for n, sid in enumerate((session.id(SYNC), session.id(PROBE))):
         connect_and_browse(peer, sid, 10 + 10 * n, "async", 100)
     time.sleep(5)
     begin, t0 = session.probe.sample(), time.monotonic()
@@ -128,14 +140,15 @@ def measure_idle(session, seconds):
 def measure_sync(session, rounds):
     session.start_agent()
     peer = session.peer
-    tags = connect_and_browse(peer, SYNC, 10, "sync", 500)
+    sync = session.id(SYNC)
+    tags = connect_and_browse(peer, sync, 10, "sync", 500)
     hashes = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
-    _, transid = request_values(peer, SYNC, hashes, 100)  # builds the group
+    _, transid = request_values(peer, sync, hashes, 100)  # builds the group
     time.sleep(1.5)  # the update cycle reads the values into the cache
     one, three = [], []
     for _ in range(rounds):
         started = time.monotonic()
-        peer.send({"cmd": "getValues", "TransID": transid, "OPCServerID": SYNC,
+        peer.send({"cmd": "getValues", "TransID": transid, "OPCServerID": sync,
                    "tagNames": hashes[:400]})
         _, answer = peer.wait_json("getValues", TransID=transid)
         one.append(time.monotonic() - started)
@@ -144,7 +157,7 @@ def measure_sync(session, rounds):
         started = time.monotonic()
         last = transid
         for part in chunks(hashes):
-            peer.send({"cmd": "getValues", "TransID": last, "OPCServerID": SYNC,
+            peer.send({"cmd": "getValues", "TransID": last, "OPCServerID": sync,
                        "tagNames": part})
             last += 1
         peer.wait_json("getValues", TransID=last - 1)
@@ -154,6 +167,33 @@ def measure_sync(session, rounds):
           f"{ms(statistics.median(one))}, p99 {ms(percentile(one, 99))}; 1000 tags "
           f"(3 lines at once) median {ms(statistics.median(three))}, "
           f"p99 {ms(percentile(three, 99))}")
+    session.stop_agent()
+
+
+# ---------------------------------------------------------------- getTags of the plant
+
+PLANT = "{12226D95-F79B-42B9-BF2E-69408C20B162}"  # opcsim.json's 2806-tag plant
+
+
+def measure_tags(session, rounds):
+    """getTags of the simulated plant (2806 tags in 130 branches): the whole browse walk, from
+    the request leaving the peer to its answer."""
+    session.start_agent()
+    peer = session.peer
+    plant = session.id(PLANT)
+    peer.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": plant, "syncMode": "sync",
+               "responseTime": 500})
+    peer.wait_json("OPCConnect", TransID=1, timeout=CONNECT_TIMEOUT)
+    times = []
+    for n in range(rounds):
+        started = time.monotonic()
+        peer.send({"cmd": "getTags", "TransID": 10 + n, "OPCServerID": plant})
+        _, answer = peer.wait_json("getTags", TransID=10 + n, timeout=600)
+        times.append(time.monotonic() - started)
+        if len(answer.get("ListTags", [])) != 2806:
+            raise RuntimeError(f"getTags listed {len(answer.get('ListTags', []))} tags")
+    print(f"getTags, 2806-tag plant, {rounds} rounds: median {ms(statistics.median(times))}, "
+          f"slowest {ms(max(times))}")
     session.stop_agent()
 
 
@@ -169,16 +209,17 @@ def measure_latency(session, rounds, update_rate, listen):
     the run, is each push's delay above the fastest one (the absolute offset is unknown)."""
     session.start_agent()
     peer = session.peer
-    tags = connect_and_browse(peer, PROBE, 10, "async", update_rate)
+    probe_server = session.id(PROBE)
+    tags = connect_and_browse(peer, probe_server, 10, "async", update_rate)
     probe = next(h for n, h in tags.items() if tag_path(n)[-1] == "Probe")
     counters = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
-    _, transid = request_values(peer, PROBE, [probe] + counters, 100)
+    _, transid = request_values(peer, probe_server, [probe] + counters, 100)
     time.sleep(2)
     drain(peer)
     upper, lower = [], []
     for i in range(1, rounds + 1):
         sent = time.monotonic()
-        peer.send({"cmd": "setValue", "TransID": transid, "OPCServerID": PROBE,
+        peer.send({"cmd": "setValue", "TransID": transid, "OPCServerID": probe_server,
                    "tagName": probe, "value": str(i)})
         answered = pushed = None
         deadline = sent + 10
@@ -243,6 +284,7 @@ def measure_rate(session, levels, window, log, servers, period):
     step arrives."""
     session.start_agent(log=log)
     peer = session.peer
+    servers = [session.id(sid) for sid in servers]
     hashes = {}
     for n, sid in enumerate(servers):
         tags = connect_and_browse(peer, sid, 10 + 10 * n, "async", RATE_UPDATE)
@@ -292,7 +334,10 @@ def measure_rate(session, levels, window, log, servers, period):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=str(ROOT / "build" / "windows"))
-    parser.add_argument("--only", default="idle,sync,latency,rate")
+    parser.add_argument("--only", default="idle,sync,tags,latency,rate")
+    parser.add_argument("--servers", default="inproc,local",
+                        help="in process, out of process, or both (one after the other)")
+    parser.add_argument("--tag-rounds", type=int, default=5)
     parser.add_argument("--idle-seconds", type=float, default=30)
     parser.add_argument("--rounds", type=int, default=200)
     parser.add_argument("--listen", type=float, default=30,
@@ -312,30 +357,43 @@ def main():
     print(f"machine: {os.cpu_count()} cores, {wine}, Linux {os.uname().release}, "
           f"load average {os.getloadavg()[0]:.1f}")
     with tempfile.TemporaryDirectory(prefix="tagrelay-measure-") as work:
-        session = Session(build, Path(work))
-        if session.wine.run("--start", timeout=120).returncode != 0:
+        wine = Wine(build)
+        if wine.run("--start", timeout=120).returncode != 0:
             raise SystemExit("wine-env.sh --start failed")
         try:
             configs = [write_config(Path(work) / name, servers)
                        for name, servers in bench_servers().items()]
-            with (SimRegistration(build, configs[0]), SimRegistration(build, configs[1]),
-                  SimRegistration(build, configs[2])):
-                if "idle" in only:
-                    measure_idle(session, args.idle_seconds)
-                if "sync" in only:
-                    measure_sync(session, args.rounds)
-                if "latency" in only:
-                    measure_latency(session, args.rounds, 10, args.listen)
-                    measure_latency(session, args.rounds, args.update_rate, args.listen)
-                if "rate" in only:
-                    runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
-                            (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
-                            (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD))
-                    for levels, log, servers, period in runs:
-                        measure_rate(session, [int(x) for x in levels.split(",")], args.window,
-                                     log, servers, period)
+            for mode in args.servers.split(","):
+                local = mode == "local"
+                where = "out of process (opcsim-server.exe)" if local else "in process (opcsim.dll)"
+                print(f"== servers {where}")
+                if not OpcSimInstall(wine, mode).register():
+                    raise SystemExit(f"the {mode} simulator could not be registered")
+                with (SimRegistration(build, configs[0], local),
+                      SimRegistration(build, configs[1], local),
+                      SimRegistration(build, configs[2], local)):
+                    measure_all(Session(build, Path(work), local), args, only)
         finally:
-            session.wine.run("--stop", timeout=120)
+            wine.run("--stop", timeout=120)
+
+
+def measure_all(session, args, only):
+    if "idle" in only:
+        measure_idle(session, args.idle_seconds)
+    if "sync" in only:
+        measure_sync(session, args.rounds)
+    if "tags" in only:
+        measure_tags(session, args.tag_rounds)
+    if "latency" in only:
+        measure_latency(session, args.rounds, 10, args.listen)
+        measure_latency(session, args.rounds, args.update_rate, args.listen)
+    if "rate" in only:
+        runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
+                (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
+                (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD))
+        for levels, log, servers, period in runs:
+            measure_rate(session, [int(x) for x in levels.split(",")], args.window, log,
+                         servers, period)
 
 
 if __name__ == "__main__":

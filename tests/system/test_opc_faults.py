@@ -9,7 +9,7 @@ import pytest
 
 from winagent import Agent, windows_path
 from scada_peer import ScadaPeer
-from wire import (EDGE, SIM, Wire, compact, fault_config, is_push, recorded,
+from wire import (EDGE, OPCSIM_MODE, SIM, Wire, compact, fault_config, is_push, recorded,
                   tag_hash, wait_online)
 
 UPTIME = tag_hash("[Dev]Uptime")
@@ -134,6 +134,11 @@ def test_server_that_stops_answering_is_reported_and_connected_again(fault_agent
                                               "OPCServerID": SIM, "error": "OPC not answer"})
     assert fa.wire.lines[back][1] == recorded({"cmd": "OPCConnect", "TransID": 0,
                                               "OPCServerID": SIM})
+    if OPCSIM_MODE == "local":
+        # Out of process the reconnection starts a new server process, which fails its first
+        # status calls again as its file says: it recovers only in process, where every server
+        # object of a class shares one simulated device.
+        return
     for n in range(20):  # the last failing status calls pass, then the server runs
         fa.wire.send({"cmd": "ping", "TransID": 10 + n, "OPCServerID": SIM})
         raw, answer, _ = fa.wire.wait_json("ping", TransID=10 + n)

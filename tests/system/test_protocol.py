@@ -22,7 +22,9 @@ CASES_CLSID, CASES_PROGID = "{0BADC0DE-0000-4000-8000-00000000A002}", "Aaa.Tagre
 # Keys that are no OPC server: a numeric class identifier, an empty one.
 NUMERIC_PROGID, EMPTY_PROGID = "Aaa.Tagrelay.Numeric", "Aaa.Tagrelay.Empty"
 FAKE_PROGIDS = (BAD_PROGID, ABSENT_PROGID, CASES_PROGID, NUMERIC_PROGID, EMPTY_PROGID)
-SERVERS = [{"id": SIM, "name": SIM_PROGID}, {"id": EDGE, "name": EDGE_PROGID}]
+# In the order of their key names, as the registry lists them.
+SERVERS = sorted([{"id": SIM, "name": SIM_PROGID}, {"id": EDGE, "name": EDGE_PROGID}],
+                 key=lambda server: server["name"].lower())
 
 
 def diag(leaf):
