@@ -54,6 +54,10 @@ HRESULT STDMETHODCALLTYPE TOPCDataCallback::OnDataChange(DWORD, OPCHANDLE, HRESU
                                                          DWORD dwCount, OPCHANDLE* phClientItems,
                                                          VARIANT* pvValues, WORD* pwQualities,
                                                          FILETIME*, HRESULT*) {
+  if (std::this_thread::get_id() != OwnerThread) {
+    ++ForeignCalls;
+    return S_OK;
+  }
   if (PASyncValsArr == nullptr || phClientItems == nullptr || pvValues == nullptr ||
       pwQualities == nullptr)
     return S_OK;

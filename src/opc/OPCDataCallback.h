@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -46,13 +47,17 @@ using POPCItemRecArr = TOPCItemRecArr*;
 inline constexpr char16_t UnreadValue[] = u"<Unread Value>";
 
 // Reference-counted COM object: stores the changes of the "async" group in the connection's item
-// array and pushes them at once through GetValues with transaction number 0.
+// array and pushes them at once through GetValues with transaction number 0. Only calls on the
+// thread that made it are served: the item array belongs to that thread, and a free-threaded
+// server calling from a thread of its own would race it. Other calls are ignored and counted.
 class TOPCDataCallback final : public IOPCDataCallback {
  public:
   TOPCDataCallback(POPCItemRecArr PASyncValsArr, TGetValuesCallBack GetValues, std::u16string Guid);
 
   // The connection is going away: later notifications are ignored.
   void Detach() { PASyncValsArr = nullptr; }
+  // Notifications that arrived on another thread than the maker's, ignored.
+  uint32_t GetForeignCalls() const { return ForeignCalls.load(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -79,6 +84,8 @@ class TOPCDataCallback final : public IOPCDataCallback {
              const WORD* pwQualities);
 
   std::atomic<ULONG> RefCount{1};
+  const std::thread::id OwnerThread = std::this_thread::get_id();
+  std::atomic<uint32_t> ForeignCalls{0};
   POPCItemRecArr PASyncValsArr;
   TGetValuesCallBack GetValues;
   std::u16string Guid;

@@ -1,257 +1,30 @@
 #include "OPCInteractor.h"
 
-#include <new>
 #include <utility>
 
-namespace {
-const TItemsFullList EmptyTagTable;
-}
-
-TOPCInteractor::TQueueGuard::TQueueGuard(std::atomic<bool>& Busy) : Busy(Busy) {
-  while (Busy.exchange(true, std::memory_order_acquire)) {
-    while (Busy.load(std::memory_order_relaxed)) std::this_thread::yield();
-  }
-}
-
-TOPCInteractor::TQueueGuard::~TQueueGuard() {
-  Busy.store(false, std::memory_order_release);
-}
-
 TOPCInteractor::TOPCInteractor(const std::u16string& Name, const std::u16string& Guid)
-    : Name(Name), Guid(Guid), OPCServer(std::make_unique<TOPCServer>(Guid)) {
-  Thread = std::thread([this] { Execute(); });
+    : Worker(std::make_shared<TOPCWorker>(Name, Guid)) {
+  std::promise<void> Done;
+  Ended = Done.get_future();
+  // The thread owns a share of the worker, so a thread left behind never uses freed memory.
+  Thread = std::thread([Shared = Worker, Done = std::move(Done)]() mutable {
+    Shared->Execute();
+    Done.set_value();
+  });
 }
 
 TOPCInteractor::~TOPCInteractor() {
-  ClearBuffer();
-  Terminated.store(true);
-  WorkSignal.Notify();
-  if (Thread.joinable()) Thread.join();
+  Stop(std::chrono::steady_clock::now() + StopWait);
 }
 
-void TOPCInteractor::SetOPCName(const std::u16string& Value) {
-  std::lock_guard<std::mutex> Guard(NamesLock);
-  Name = Value;
-}
-
-std::u16string TOPCInteractor::GetOPCName() const {
-  std::lock_guard<std::mutex> Guard(NamesLock);
-  return Name;
-}
-
-void TOPCInteractor::SetOPCGuid(const std::u16string& Value) {
-  std::lock_guard<std::mutex> Guard(NamesLock);
-  Guid = Value;
-}
-
-std::u16string TOPCInteractor::GetOPCGuid() const {
-  std::lock_guard<std::mutex> Guard(NamesLock);
-  return Guid;
-}
-
-void TOPCInteractor::SetGetValuesCallback(TGetValuesCallBack Value) {
-  GetValues = Value;
-  std::lock_guard<std::mutex> Guard(ServerLock);
-  if (OPCServer) OPCServer->SetGetValuesCallback(std::move(Value));
-}
-
-void TOPCInteractor::AddTask(const TElement& Task) {
-  int32_t Refusal = 0;
-  {
-    TQueueGuard Guard(QueueBusy);
-    if (TasksBuffer.GetCount() >= MaxTasks) {
-      Refusal = TASK_BUFFER_OVERLOAD;
-    } else if (Task.TaskCode == TaskUpdateValues &&
-               TasksBuffer.GetLastValue().TaskCode == TaskUpdateValues) {
-      return;
-    } else {
-      try {
-        TasksBuffer.Enqueue(Task);
-      } catch (const std::bad_alloc&) {
-        Refusal = ERROR_CREATING_TASK;
-      }
-    }
+bool TOPCInteractor::Stop(std::chrono::steady_clock::time_point Deadline) {
+  if (!Thread.joinable()) return true;
+  Worker->Terminate();
+  if (Ended.wait_until(Deadline) == std::future_status::ready) {
+    Thread.join();
+    return true;
   }
-  if (Refusal != 0) {
-    Answer(ErrorAnswer, Task.TaskCode, Refusal, Task.TaskID);
-    return;
-  }
-  WorkSignal.Notify();
-}
-
-int32_t TOPCInteractor::GetTaskCount() {
-  TQueueGuard Guard(QueueBusy);
-  return TasksBuffer.GetCount();
-}
-
-void TOPCInteractor::ClearBuffer() {
-  TQueueGuard Guard(QueueBusy);
-  TasksBuffer.Clear();
-}
-
-const TItemsFullList& TOPCInteractor::GetOPCTagsArr() const {
-  std::lock_guard<std::mutex> Guard(ServerLock);
-  return OPCServer ? OPCServer->GetOPCTagsArr() : EmptyTagTable;
-}
-
-bool TOPCInteractor::IsOPCInit() const {
-  std::lock_guard<std::mutex> Guard(ServerLock);
-  return OPCServer && OPCServer->IsOPCInit();
-}
-
-void TOPCInteractor::Execute() {
-  while (!Terminated.load()) {
-    TElement Task;
-    if (!TakeTask(Task)) {
-      WorkSignal.Wait();
-      continue;
-    }
-    try {
-      RunTask(Task);
-    } catch (...) {
-      // A fault ends the pass: the task gets no answer and the loop goes on.
-    }
-    // Between tasks too, so a stream of tasks does not hold back the server's notifications.
-    TWorkSignal::Pump();
-  }
-  try {
-    OPCServer->Disconnect();
-  } catch (...) {
-  }
-  // The connection's COM objects belong to this thread's apartment: release them here.
-  std::unique_ptr<TOPCServer> Finished;
-  {
-    std::lock_guard<std::mutex> Guard(ServerLock);
-    Finished = std::move(OPCServer);
-  }
-  Finished.reset();
-  ClearBuffer();
-}
-
-bool TOPCInteractor::TakeTask(TElement& Task) {
-  TQueueGuard Guard(QueueBusy);
-  if (TasksBuffer.isEmpty()) return false;
-  TasksBuffer.Dequeue(Task);
-  return true;
-}
-
-void TOPCInteractor::RunTask(const TElement& Task) {
-  switch (Task.TaskCode) {
-    case TaskOPCConnect:
-      DoConnect(Task);
-      break;
-    case TaskGetTags:
-      DoGetTags(Task);
-      break;
-    case TaskGetValues:
-      DoGetValues(Task);
-      break;
-    case TaskUpdateValues:
-      DoUpdateValues(Task);
-      break;
-    case TaskSetValue:
-      DoSetValue(Task);
-      break;
-    case TaskOPCDisconnect:
-      DoDisconnect(Task);
-      break;
-    case TaskPing:
-      DoPing(Task);
-      break;
-    default:
-      break;  // unknown codes are consumed without effect
-  }
-}
-
-std::unique_lock<TCriticalSection> TOPCInteractor::LockOwner() {
-  if (CriticalSection == nullptr) return {};
-  return std::unique_lock<TCriticalSection>(*CriticalSection);
-}
-
-template <typename TCallback, typename... TArgs>
-void TOPCInteractor::Answer(const TCallback& Callback, TArgs&&... Args) {
-  auto Lock = LockOwner();
-  if (Callback) Callback(std::forward<TArgs>(Args)...);
-}
-
-void TOPCInteractor::DoConnect(const TElement& Task) {
-  const int32_t Result = OPCServer->Init(Task.TaskSyncMode, Task.TaskResponseTime);
-  const std::u16string Id = GetOPCGuid();
-  if (Result >= 0) {
-    Answer(OPCConnect, Id, Task.TaskID);
-  } else {
-    Answer(ErrorConnectAnswer, TaskOPCConnect, Result, Task.TaskID, Id);
-  }
-}
-
-void TOPCInteractor::DoGetTags(const TElement& Task) {
-  const int32_t Result = OPCServer->GetTagsList();
-  const std::u16string Id = GetOPCGuid();
-  if (Result >= 0) {
-    Answer(GetTags, Id, Task.TaskID);
-  } else {
-    Answer(ErrorGetTagsAnswer, TaskGetTags, Result, Task.TaskID, Id);
-  }
-}
-
-void TOPCInteractor::DoGetValues(const TElement& Task) {
-  TArray Values;
-  TArray Qualities;
-  const int32_t Result = OPCServer->GetOPCItemValues(Task.TaskDataList, Values, Qualities);
-  const std::u16string Id = GetOPCGuid();
-  if (Result >= 0) {
-    Answer(GetValues, Id, Task.TaskID, Task.TaskDataList, Values, Qualities);
-  } else {
-    Answer(ErrorGetValuesAnswer, Id, Task.TaskID, Result, Task.TaskDataList);
-  }
-}
-
-void TOPCInteractor::DoUpdateValues(const TElement& Task) {
-  if (OPCServer->UpdateOPCServersValues()) return;
-  Answer(ErrorConnectAnswer, TaskUpdateValues, OPC_NOT_ANSWER, Task.TaskID, GetOPCGuid());
-  QueueReconnect();
-}
-
-void TOPCInteractor::QueueReconnect() {
-  TElement Reconnect;
-  Reconnect.TaskCode = TaskOPCConnect;
-  Reconnect.TaskID = 0;
-  Reconnect.TaskSyncMode = OPCServer->GetSyncMode() ? u"sync" : u"async";
-  Reconnect.TaskResponseTime = OPCServer->GetResponseTime();
-  AddTask(Reconnect);
-}
-
-void TOPCInteractor::DoSetValue(const TElement& Task) {
-  const std::u16string Id = GetOPCGuid();
-  if (Task.TaskDataList.size() < 2) {
-    // A write needs a tag name and a value; anything shorter names no item to write.
-    const std::u16string TagName = Task.TaskDataList.empty() ? u"" : Task.TaskDataList[0];
-    Answer(ErrorSetValueAnswer, Id, Task.TaskID, TagName, static_cast<int32_t>(ITEM_NOT_INIT));
-    return;
-  }
-  const std::u16string& TagName = Task.TaskDataList[0];
-  const std::u16string& NewValue = Task.TaskDataList[1];
-  const int32_t Result = OPCServer->WriteOPCItemValue(TagName, NewValue);
-  if (Result >= 0) {
-    Answer(SetValue, Id, Task.TaskID, TagName, NewValue);
-  } else {
-    Answer(ErrorSetValueAnswer, Id, Task.TaskID, TagName, Result);
-  }
-}
-
-void TOPCInteractor::DoDisconnect(const TElement& Task) {
-  const int32_t Result = OPCServer->Disconnect();
-  const std::u16string Id = GetOPCGuid();
-  if (Result >= 0) {
-    Answer(OPCDisconnect, Id, Task.TaskID);
-  } else {
-    Answer(ErrorDisconnectAnswer, TaskOPCDisconnect, Result, Task.TaskID, Id);
-  }
-}
-
-void TOPCInteractor::DoPing(const TElement& Task) {
-  // The state is read while holding the owner's lock.
-  auto Lock = LockOwner();
-  const int32_t State = OPCServer->GetOPCState();
-  if (OPCPing) OPCPing(GetOPCGuid(), Task.TaskID, State);
+  Worker->Abandon();
+  Thread.detach();
+  return false;
 }

@@ -2,125 +2,89 @@
 // its server connection and reports every outcome through a callback into its owner.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
-#include "MyQueue.h"
 #include "OPCServer.h"
 #include "OPCTypes.h"
-#include "WorkSignal.h"
+#include "OPCWorker.h"
 
 class TLogger;
 
 class TOPCInteractor {
  public:
-  static constexpr int32_t MaxTasks = 100;
+  static constexpr int32_t MaxTasks = TOPCWorker::MaxTasks;
+  // How long stopping waits for a thread that is inside a call to its server.
+  static constexpr std::chrono::milliseconds StopWait{3000};
 
   // Starts the thread at once.
   TOPCInteractor(const std::u16string& Name, const std::u16string& Guid);
-  // Empties the queue, stops the thread and waits until it has disconnected and freed the
-  // connection. Must not be called while holding the critical section handed in.
+  // Stops the thread (Stop with StopWait from now) unless stopped before. Must not be called
+  // while holding the critical section handed in.
   ~TOPCInteractor();
   TOPCInteractor(const TOPCInteractor&) = delete;
   TOPCInteractor& operator=(const TOPCInteractor&) = delete;
 
-  void SetOPCName(const std::u16string& Value);
-  std::u16string GetOPCName() const;
-  void SetOPCGuid(const std::u16string& Value);
-  std::u16string GetOPCGuid() const;
+  void SetOPCName(const std::u16string& Value) { Worker->SetOPCName(Value); }
+  std::u16string GetOPCName() const { return Worker->GetOPCName(); }
+  void SetOPCGuid(const std::u16string& Value) { Worker->SetOPCGuid(Value); }
+  std::u16string GetOPCGuid() const { return Worker->GetOPCGuid(); }
 
   void SetLoggerProp(TLogger* Value) { Logger = Value; }
   TLogger* GetLoggerProp() const { return Logger; }
-  void SetCriticalSection(TCriticalSection* Value) { CriticalSection = Value; }
+  void SetCriticalSection(TCriticalSection* Value) { Worker->SetCriticalSection(Value); }
 
-  void SetErrorAnswerCallback(TErrorAnswer Value) { ErrorAnswer = std::move(Value); }
-  void SetOPCConnectCallback(TConnectCallBack Value) { OPCConnect = std::move(Value); }
+  void SetErrorAnswerCallback(TErrorAnswer Value) { Worker->SetErrorAnswerCallback(Value); }
+  void SetOPCConnectCallback(TConnectCallBack Value) { Worker->SetOPCConnectCallback(Value); }
   void SetConnectErrorAnswerCallback(TConnectErrorAnswer Value) {
-    ErrorConnectAnswer = std::move(Value);
+    Worker->SetConnectErrorAnswerCallback(Value);
   }
-  void SetOPCDisconnectCallback(TConnectCallBack Value) { OPCDisconnect = std::move(Value); }
+  void SetOPCDisconnectCallback(TConnectCallBack Value) { Worker->SetOPCDisconnectCallback(Value); }
   void SetDisconnectErrorAnswerCallback(TConnectErrorAnswer Value) {
-    ErrorDisconnectAnswer = std::move(Value);
+    Worker->SetDisconnectErrorAnswerCallback(Value);
   }
-  void SetGetTagsCallback(TConnectCallBack Value) { GetTags = std::move(Value); }
+  void SetGetTagsCallback(TConnectCallBack Value) { Worker->SetGetTagsCallback(Value); }
   void SetGetTagsErrorAnswerCallback(TConnectErrorAnswer Value) {
-    ErrorGetTagsAnswer = std::move(Value);
+    Worker->SetGetTagsErrorAnswerCallback(Value);
   }
-  void SetGetValuesCallback(TGetValuesCallBack Value);
+  // Also reaches the server connection's data-change pushes.
+  void SetGetValuesCallback(TGetValuesCallBack Value) { Worker->SetGetValuesCallback(Value); }
   void SetGetValuesErrorAnswerCallback(TGetValuesErrorAnswer Value) {
-    ErrorGetValuesAnswer = std::move(Value);
+    Worker->SetGetValuesErrorAnswerCallback(Value);
   }
-  void SetSetValueCallback(TSetValueCallBack Value) { SetValue = std::move(Value); }
+  void SetSetValueCallback(TSetValueCallBack Value) { Worker->SetSetValueCallback(Value); }
   void SetSetValueErrorAnswerCallback(TSetValueErrorAnswer Value) {
-    ErrorSetValueAnswer = std::move(Value);
+    Worker->SetSetValueErrorAnswerCallback(Value);
   }
-  void SetPingCallback(TOPCPingCallBack Value) { OPCPing = std::move(Value); }
+  void SetPingCallback(TOPCPingCallBack Value) { Worker->SetPingCallback(Value); }
 
   // Any thread. Queues a copy of Task, or answers -12 (full) / -18 (no memory) through
   // ErrorAnswer. An update task (6) behind another waiting update task is dropped silently.
-  void AddTask(const TElement& Task);
-  void ClearBuffer();
+  void AddTask(const TElement& Task) { Worker->AddTask(Task); }
+  void ClearBuffer() { Worker->ClearBuffer(); }
   // Number of tasks waiting (any thread).
-  int32_t GetTaskCount();
+  int32_t GetTaskCount() { return Worker->GetTaskCount(); }
   // The server connection's tag table. Valid while the worker lives; read it on the worker's
   // thread (inside a callback) only.
-  const TItemsFullList& GetOPCTagsArr() const;
+  const TItemsFullList& GetOPCTagsArr() const { return Worker->GetOPCTagsArr(); }
   // Any thread.
-  bool IsOPCInit() const;
+  bool IsOPCInit() const { return Worker->IsOPCInit(); }
+
+  // Empties the queue and tells the thread to end after the task in hand; returns at once.
+  void Terminate() { Worker->Terminate(); }
+  // Terminates and waits until the thread has ended, at most until Deadline. A thread still
+  // inside a call to its server then is left behind (false): it keeps what it works on, but no
+  // callback of it reaches the owner any more, and it ends with the process. Must not be called
+  // while holding the critical section handed in.
+  bool Stop(std::chrono::steady_clock::time_point Deadline);
 
  private:
-  // Spin guard of TasksBuffer: taken in one atomic step, contenders spin until it is free.
-  class TQueueGuard {
-   public:
-    explicit TQueueGuard(std::atomic<bool>& Busy);
-    ~TQueueGuard();
-
-   private:
-    std::atomic<bool>& Busy;
-  };
-
-  void Execute();
-  bool TakeTask(TElement& Task);
-  void RunTask(const TElement& Task);
-  void DoConnect(const TElement& Task);
-  void DoGetTags(const TElement& Task);
-  void DoGetValues(const TElement& Task);
-  void DoUpdateValues(const TElement& Task);
-  void DoSetValue(const TElement& Task);
-  void DoDisconnect(const TElement& Task);
-  void DoPing(const TElement& Task);
-  void QueueReconnect();
-  std::unique_lock<TCriticalSection> LockOwner();
-  template <typename TCallback, typename... TArgs>
-  void Answer(const TCallback& Callback, TArgs&&... Args);
-
-  mutable std::mutex NamesLock;  // Name and Guid may be read from any thread
-  std::u16string Name;
-  std::u16string Guid;
-  mutable std::mutex ServerLock;  // guards the pointer, which the thread clears when it ends
-  std::unique_ptr<TOPCServer> OPCServer;
-  TMyQueue TasksBuffer;
-  TErrorAnswer ErrorAnswer;
-  TCriticalSection* CriticalSection = nullptr;
-  std::atomic<bool> QueueBusy{false};
-  TConnectCallBack OPCConnect;
-  TConnectErrorAnswer ErrorConnectAnswer;
-  TConnectCallBack OPCDisconnect;
-  TConnectErrorAnswer ErrorDisconnectAnswer;
-  TConnectCallBack GetTags;
-  TConnectErrorAnswer ErrorGetTagsAnswer;
-  TGetValuesCallBack GetValues;
-  TGetValuesErrorAnswer ErrorGetValuesAnswer;
-  TSetValueCallBack SetValue;
-  TSetValueErrorAnswer ErrorSetValueAnswer;
-  TOPCPingCallBack OPCPing;
+  std::shared_ptr<TOPCWorker> Worker;
   TLogger* Logger = nullptr;
-
-  std::atomic<bool> Terminated{false};
-  TWorkSignal WorkSignal;
-  std::thread Thread;  // last: starts after every field above is ready
+  std::future<void> Ended;  // ready when the thread has left its body
+  std::thread Thread;       // last: starts after every field above is ready
 };

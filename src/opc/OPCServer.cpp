@@ -2,15 +2,13 @@
 
 #include <charconv>
 #include <system_error>
-#include <unordered_set>
 #include <utility>
 
-#include "HashName.h"
+#include "OPCBrowse.h"
 
 namespace {
 
 constexpr char16_t SeparatorMark[] = u"$#%";
-const std::u16string Empty;
 
 // Frees what GetStatus handed out; the state, or 0 when there is no record.
 DWORD TakeServerState(OPCSERVERSTATUS* Status) {
@@ -26,31 +24,6 @@ int HexDigit(char16_t C) {
   if (C >= u'A' && C <= u'F') return C - u'A' + 10;
   if (C >= u'a' && C <= u'f') return C - u'a' + 10;
   return -1;
-}
-
-// Reads every string of an enumeration, from the start, freeing each.
-std::vector<std::u16string> ReadEnum(IEnumString* Enum) {
-  std::vector<std::u16string> Names;
-  if (Enum == nullptr) return Names;
-  Enum->Reset();
-  for (;;) {
-    LPOLESTR Item = nullptr;
-    ULONG Fetched = 0;
-    const HRESULT Hr = Enum->Next(1, &Item, &Fetched);
-    if (Hr != S_OK || Fetched != 1) {
-      CoTaskMemFree(Item);
-      break;
-    }
-    Names.push_back(OleToU16(Item));
-    CoTaskMemFree(Item);
-  }
-  return Names;
-}
-
-HRESULT BrowseLeaves(IOPCBrowseServerAddressSpace* Browser, DWORD AccessFilter,
-                     ComPtr<IEnumString>& Enum) {
-  return Browser->BrowseOPCItemIDs(OPC_LEAF, OleArg(Empty), VT_EMPTY, AccessFilter,
-                                   Enum.ReleaseAndGetAddressOf());
 }
 
 // Whole 32-bit signed integer: leading blanks, a sign, then decimal digits or hexadecimal digits
@@ -119,10 +92,6 @@ bool ParseFloat(const std::u16string& Text, double& Value) {
 }
 
 }  // namespace
-
-struct TOPCServer::TEnumNames {
-  std::unordered_set<std::u16string> Names;
-};
 
 TOPCServer::TOPCServer(std::u16string Guid) : Guid(std::move(Guid)) {}
 
@@ -239,6 +208,7 @@ int32_t TOPCServer::Disconnect() {
     HasASyncGroup = false;
   }
   if (HasSyncGroup) {
+    GroupSyncIO.Reset();
     GroupIf.Reset();
     if (FAILED(ServerIntf->RemoveGroup(HSyncGroup, FALSE))) Result = OPC_DISCONNECT_ERROR;
     HasSyncGroup = false;
@@ -284,6 +254,7 @@ bool TOPCServer::CheckServerState() {
   ++ConnectionCount;
   if (ConnectionCount <= MaxFailedChecks) return true;
   RemoveServerGroup(HasASyncGroup, HASyncGroup, AGroupIf);
+  GroupSyncIO.Reset();
   RemoveServerGroup(HasSyncGroup, HSyncGroup, GroupIf);
   EmptyItemArrays();
   IsInit.store(false);
@@ -303,59 +274,11 @@ int32_t TOPCServer::GetTagsList() {
     return UNABLE_INIT_SERVER_BROWSER;
   ItemsFullList.clear();
   TagsByHashName.clear();
-  const int32_t Result = BrowseBranch(Browser.Get(), u"", {});
+  const int32_t Result = TBrowseWalk(Browser.Get()).Run(ItemsFullList);
   if (Result < 0) return Result;
+  for (size_t I = 0; I < ItemsFullList.size(); ++I)
+    TagsByHashName.emplace(ItemsFullList[I].HashName, I);  // the first entry of a name wins
   return static_cast<int32_t>(ItemsFullList.size());
-}
-
-int32_t TOPCServer::BrowseBranch(IOPCBrowseServerAddressSpace* Browser,
-                                 const std::u16string& Prefix, const TSeparatorIndexis& Positions) {
-  ComPtr<IEnumString> AllLeaves, ReadableEnum, WriteableEnum;
-  if (FAILED(BrowseLeaves(Browser, 0, AllLeaves)) ||
-      FAILED(BrowseLeaves(Browser, OPC_READABLE, ReadableEnum)) ||
-      FAILED(BrowseLeaves(Browser, OPC_WRITEABLE, WriteableEnum)))
-    return UNABLE_BROWSER_ITEMS;
-  // Membership in the access-filtered lists is looked up in sets instead of rescanning them.
-  TEnumNames ReadableLeaves, WriteableLeaves;
-  for (auto& Name : ReadEnum(ReadableEnum.Get())) ReadableLeaves.Names.insert(std::move(Name));
-  for (auto& Name : ReadEnum(WriteableEnum.Get())) WriteableLeaves.Names.insert(std::move(Name));
-  for (const auto& Leaf : ReadEnum(AllLeaves.Get()))
-    AddTag(Browser, Prefix, Positions, Leaf, ReadableLeaves, WriteableLeaves);
-
-  ComPtr<IEnumString> BranchEnum;
-  if (FAILED(Browser->BrowseOPCItemIDs(OPC_BRANCH, OleArg(Empty), VT_EMPTY, 0,
-                                       BranchEnum.GetAddressOf())))
-    BranchEnum.Reset();
-  for (const auto& Branch : ReadEnum(BranchEnum.Get())) {
-    if (Browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, OleArg(Branch)) != S_OK) continue;
-    const std::u16string SubPrefix = Prefix.empty() ? Branch : Prefix + u"." + Branch;
-    TSeparatorIndexis SubPositions = Positions;
-    SubPositions.push_back(static_cast<int32_t>(SubPrefix.size()) + 1);
-    BrowseBranch(Browser, SubPrefix, SubPositions);
-    Browser->ChangeBrowsePosition(OPC_BROWSE_UP, OleArg(Empty));
-  }
-  return 0;
-}
-
-void TOPCServer::AddTag(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
-                        const TSeparatorIndexis& Positions, const std::u16string& LeafName,
-                        const TEnumNames& ReadableLeaves, const TEnumNames& WriteableLeaves) {
-  std::u16string ItemID;
-  LPWSTR Returned = nullptr;
-  if (SUCCEEDED(Browser->GetItemID(OleArg(LeafName), &Returned)) && Returned != nullptr)
-    ItemID = OleToU16(Returned);
-  CoTaskMemFree(Returned);
-
-  const std::u16string Path = Prefix.empty() ? LeafName : Prefix + u"." + LeafName;
-  TOPCItem Item;
-  Item.SeparatorName = MarkSeparators(
-      ItemID, Positions, static_cast<int32_t>(Path.size()) - static_cast<int32_t>(ItemID.size()));
-  Item.HashName = MakeHashName(Item.SeparatorName);
-  Item.LinkName = ItemID;
-  Item.Readable = ReadableLeaves.Names.count(LeafName) != 0;
-  Item.Writeable = WriteableLeaves.Names.count(LeafName) != 0;
-  TagsByHashName.emplace(Item.HashName, ItemsFullList.size());
-  ItemsFullList.push_back(std::move(Item));
 }
 
 std::u16string TOPCServer::MarkSeparators(const std::u16string& ItemID,
@@ -441,6 +364,7 @@ void TOPCServer::RemoveGroups() {
     UnadviseDataCallback();
   }
   RemoveServerGroup(HasASyncGroup, HASyncGroup, AGroupIf);
+  GroupSyncIO.Reset();
   RemoveServerGroup(HasSyncGroup, HSyncGroup, GroupIf);
 }
 
@@ -461,6 +385,10 @@ int32_t TOPCServer::CreateGroups(bool Sync, int32_t Rate) {
       return FAIL_CREATE_OPC_GROUP;
     HasSyncGroup = true;
     GroupIf = NewGroup;
+    // Kept for the group's life: one call fewer on every update, which counts out of process.
+    if (FAILED(GroupIf->QueryInterface(IID_IOPCSyncIO,
+                                       reinterpret_cast<void**>(GroupSyncIO.GetAddressOf()))))
+      GroupSyncIO.Reset();
   } else if (!Sync && !HasASyncGroup) {
     if (FAILED(CreateServerGroup(ServerIntf.Get(), u"async", Rate, HASyncGroup, NewGroup)))
       return FAIL_CREATE_OPC_GROUP;
@@ -519,19 +447,14 @@ bool TOPCServer::UpdateOPCServersValues() {
 }
 
 void TOPCServer::ReadSyncGroup() {
-  if (!HasSyncGroup || !GroupIf || SyncValsArr.empty()) return;
+  if (!HasSyncGroup || !GroupSyncIO || SyncValsArr.empty()) return;
   std::vector<OPCHANDLE> Handles;
   Handles.reserve(SyncValsArr.size());
   for (const auto& Item : SyncValsArr) Handles.push_back(Item.HItem);
-  ComPtr<IOPCSyncIO> SyncIO;
-  if (FAILED(GroupIf->QueryInterface(IID_IOPCSyncIO,
-                                     reinterpret_cast<void**>(SyncIO.GetAddressOf()))) ||
-      !SyncIO)
-    return;
   OPCITEMSTATE* States = nullptr;
   HRESULT* Errors = nullptr;
-  const HRESULT Hr = SyncIO->Read(OPC_DS_CACHE, static_cast<DWORD>(Handles.size()), Handles.data(),
-                                  &States, &Errors);
+  const HRESULT Hr = GroupSyncIO->Read(OPC_DS_CACHE, static_cast<DWORD>(Handles.size()),
+                                       Handles.data(), &States, &Errors);
   if (FAILED(Hr) || States == nullptr || Errors == nullptr) {
     CoTaskMemFree(States);
     CoTaskMemFree(Errors);

@@ -56,15 +56,8 @@ class TOPCServer {
                                        const TSeparatorIndexis& Positions, int32_t Offset);
 
  private:
-  struct TEnumNames;
-
   void UnadviseDataCallback();
   bool CheckServerState();
-  int32_t BrowseBranch(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
-                       const TSeparatorIndexis& Positions);
-  void AddTag(IOPCBrowseServerAddressSpace* Browser, const std::u16string& Prefix,
-              const TSeparatorIndexis& Positions, const std::u16string& LeafName,
-              const TEnumNames& ReadableLeaves, const TEnumNames& WriteableLeaves);
   std::u16string FindLinkName(const std::u16string& HashName) const;
   int32_t AddItemName(const std::u16string& Name);
   void RemoveGroups();
@@ -82,6 +75,7 @@ class TOPCServer {
   OPCHANDLE HASyncGroup = 0;
   OPCHANDLE HSyncGroup = 0;
   ComPtr<IOPCItemMgt> GroupIf;
+  ComPtr<IOPCSyncIO> GroupSyncIO;  // the "sync" group's read interface, taken when it is made
   ComPtr<IOPCItemMgt> AGroupIf;
   bool HasSyncGroup = false;
   bool HasASyncGroup = false;

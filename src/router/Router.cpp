@@ -49,14 +49,27 @@ TRouter::TRouter(std::chrono::milliseconds UpdatePeriod)
 TRouter::~TRouter() {
   while (IsBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   UpdateTimer.reset();
+  {
+    // Every worker is told first, so that all of them wind down within one shared wait.
+    std::lock_guard Guard(RegistryLock);
+    for (const TInteractorSlot& Slot : OPCInteractors)
+      if (Slot.Interactor) Slot.Interactor->Terminate();
+  }
+  const auto Deadline = std::chrono::steady_clock::now() + TOPCInteractor::StopWait;
   for (size_t I = 0;; ++I) {
     std::unique_ptr<TOPCInteractor> Interactor;
+    std::u16string Name;
     {
       std::lock_guard Guard(RegistryLock);
       if (I >= OPCInteractors.size()) break;
       Interactor = std::move(OPCInteractors[I].Interactor);
+      Name = OPCInteractors[I].Name;
     }
-    Interactor.reset();  // waits for the worker's thread, which may still call back
+    // Waits for the worker's thread, which may still call back; one stuck in a call to a server
+    // that does not answer is left behind.
+    if (Interactor && !Interactor->Stop(Deadline))
+      Log(LogError, u"OPC server " + Name + u" does not answer: its worker is abandoned", 0);
+    Interactor.reset();
   }
   std::lock_guard Guard(RegistryLock);
   OPCInteractors.clear();

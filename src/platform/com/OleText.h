@@ -81,7 +81,13 @@ class TVariant {
 // widened first, so 0.1f gives 0.100000001490116), currency and dates the
 // locale's own form. A value that cannot be converted (an array, for example)
 // gives the failure code of the conversion and leaves the text untouched.
+// Objects (VT_DISPATCH, VT_UNKNOWN, also by reference or inside a referenced
+// variant) are never converted: the conversion would call into the object,
+// which may live in another process or apartment.
 inline HRESULT VariantToText(const VARIANT& value, std::u16string& text) {
+  const auto base = static_cast<VARTYPE>(value.vt & VT_TYPEMASK);
+  if (base == VT_DISPATCH || base == VT_UNKNOWN || value.vt == (VT_BYREF | VT_VARIANT))
+    return DISP_E_TYPEMISMATCH;
   if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
     text.clear();
     return S_OK;

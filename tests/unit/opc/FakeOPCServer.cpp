@@ -1,5 +1,6 @@
 #include "FakeOPCServer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -63,7 +64,14 @@ class TFakeEnum final : public IEnumString, TRefCounted {
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG Count, LPOLESTR* Out, ULONG* Fetched) override {
     ++State->Calls;
+    ++State->NextCalls;
+    State->LargestNext = std::max(State->LargestNext, Count);
     ULONG N = 0;
+    if (State->EndlessEnums && !Names.empty()) {
+      for (; N < Count; ++N) Out[N] = U16ToCoTaskMem(Names[Position++ % Names.size()]);
+      if (Fetched) *Fetched = N;
+      return S_OK;
+    }
     while (N < Count && Position < Names.size()) Out[N++] = U16ToCoTaskMem(Names[Position++]);
     if (Fetched) *Fetched = N;
     return N == Count ? S_OK : S_FALSE;
@@ -347,6 +355,7 @@ class TFakeServer final : public IOPCServer, public IOPCBrowseServerAddressSpace
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** Status) override {
+    if (State->OnGetStatus) State->OnGetStatus();
     ++State->Calls;
     *Status = nullptr;
     if (FAILED(State->StatusResult)) return State->StatusResult;
@@ -386,7 +395,7 @@ class TFakeServer final : public IOPCServer, public IOPCBrowseServerAddressSpace
     for (auto& Branch : Path.back()->Branches)
       if (Branch.Name == OleToU16(Name)) {
         if (Branch.Refuse) return E_INVALIDARG;
-        Path.push_back(&Branch);
+        if (!State->StuckPosition) Path.push_back(&Branch);
         return S_OK;
       }
     return E_INVALIDARG;

@@ -3,6 +3,8 @@
 // on the test's own thread. Registered under a class identifier of its own for one test.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -45,14 +47,20 @@ struct TFakeState {
   bool FailAddItems = false;
   bool FailAdvise = false;
   bool FailRemoveGroup = false;
+  bool StuckPosition = false;  // moving down into a branch succeeds but the position stays
+  bool EndlessEnums = false;   // name enumerations repeat their names for ever
   std::set<std::u16string> RefusedWrites;  // item identifiers
 
   int Calls = 0;                                    // every call into the server or its objects
+  int NextCalls = 0;                                // IEnumString::Next calls
+  ULONG LargestNext = 0;                            // most names asked for in one Next
   std::vector<std::string> Log;                     // group and subscription calls, in order
   std::vector<std::string> Writes;                  // "item=type:value"
   std::map<std::u16string, TFakeItemValue> Values;  // by item identifier
   std::map<OPCHANDLE, TFakeGroup*> Groups;          // live groups by server handle
-  int LiveObjects = 0;
+  std::atomic<int> LiveObjects{0};                  // released on whichever thread used the server
+  // Runs at the start of every GetStatus, on the caller's thread (a test may block it there).
+  std::function<void()> OnGetStatus;
 
   void SetValue(const std::u16string& ItemID, int32_t Value, WORD Quality = OPC_QUALITY_GOOD);
   void SetValue(const std::u16string& ItemID, const VARIANT& Value, WORD Quality);

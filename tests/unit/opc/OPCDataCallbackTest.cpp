@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "OPCTestSupport.h"
 
 namespace {
@@ -100,6 +102,51 @@ TEST_F(DataCallbackTest, ArrayIsUnreadValue) {
   EXPECT_EQ(Narrow(Items[1].Value), "<Unread Value>");
   EXPECT_EQ(Narrow(Items[1].Quality), "0");
   VariantClear(&Array);
+}
+
+// Counts every call made on it; an object value must not be called into.
+class TCountingObject final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** Object) override {
+    ++Calls;
+    *Object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++Calls, 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return ++Calls, 1; }
+  int Calls = 0;
+};
+
+TEST_F(DataCallbackTest, ObjectValuesAreUnreadWithoutCallingTheObject) {
+  for (VARTYPE Type : {VT_DISPATCH, VT_UNKNOWN}) {
+    SCOPED_TRACE(Type);
+    Pushes.clear();
+    TCountingObject Object;
+    VARIANT Value;
+    VariantInit(&Value);
+    Value.vt = Type;
+    Value.punkVal = &Object;
+    Notify({{11, 0, 0xC0}, {10, 4, 0xC0}}, &Value);
+    ASSERT_EQ(Pushes.size(), 1u);
+    EXPECT_EQ(Pushes[0].Values, "<Unread Value>|4");
+    EXPECT_EQ(Pushes[0].Qualities, "0|1");
+    EXPECT_EQ(Narrow(Items[1].Value), "<Unread Value>");
+    EXPECT_EQ(Object.Calls, 0);
+  }
+}
+
+// The item array belongs to the thread that made the sink: a notification from any other thread
+// (a free-threaded server's own) is ignored and counted.
+TEST_F(DataCallbackTest, CallsFromAnotherThreadAreIgnoredAndCounted) {
+  std::thread Other([this] { Notify({{10, 5, 0xC0}, {11, 6, 0xC0}}); });
+  Other.join();
+  EXPECT_TRUE(Pushes.empty());
+  EXPECT_EQ(Narrow(Items[0].Value), "old");
+  EXPECT_EQ(Sink->GetForeignCalls(), 1u);
+  Notify({{10, 5, 0xC0}});
+  ASSERT_EQ(Pushes.size(), 1u);
+  EXPECT_EQ(Pushes[0].Values, "5");
+  EXPECT_EQ(Sink->GetForeignCalls(), 1u);
 }
 
 TEST_F(DataCallbackTest, ReadCompleteAsDataChangeOthersOk) {

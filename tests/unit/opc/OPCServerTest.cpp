@@ -153,7 +153,9 @@ TEST_F(OPCServerTest, SyncModeReadsOnUpdate) {
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{"AddGroup sync 500", "AddItems sync 3"}));
   State->SetValue(u"Top", 5, 0xC1);  // good, low limited
   State->SetValue(u"Plant.Line2.Temp", 22, 0x40);
+  int Calls = State->Calls;
   EXPECT_TRUE(Server->UpdateOPCServersValues());
+  EXPECT_EQ(State->Calls - Calls, 2) << "an update is one read and one status call";
   // The tag outside the table never gets a value.
   EXPECT_EQ(Values({HTemp, HTop, u"not-a-tag"}), "22/0|5/1|/");
   EXPECT_TRUE(TakeLog().empty()) << "known tags change no group";
@@ -163,8 +165,10 @@ TEST_F(OPCServerTest, SyncModeReadsOnUpdate) {
   EXPECT_EQ(Values({HDev}), "/");
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{"RemoveItems sync 4", "RemoveGroup sync",
                                                  "AddGroup sync 500", "AddItems sync 4"}));
+  Calls = State->Calls;
   EXPECT_TRUE(Server->UpdateOPCServersValues());
-  EXPECT_EQ(Values({HDev, HTop}), "9/1|5/1");
+  EXPECT_EQ(State->Calls - Calls, 2);
+  EXPECT_EQ(Values({HDev, HTop}), "9/1|5/1") << "the rebuilt group is read";
 }
 
 TEST_F(OPCServerTest, AsyncModePushesChanges) {

@@ -1,0 +1,106 @@
+#include "OPCBrowse.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "HashName.h"
+
+namespace {
+const std::u16string Empty;
+}
+
+bool ReadEnumNames(IEnumString* Enum, size_t Limit, std::vector<std::u16string>& Names) {
+  Names.clear();
+  if (Enum == nullptr) return true;
+  Enum->Reset();
+  LPOLESTR Batch[TBrowseWalk::BatchSize];
+  for (;;) {
+    std::fill(std::begin(Batch), std::end(Batch), nullptr);
+    ULONG Fetched = 0;
+    const HRESULT Hr = Enum->Next(TBrowseWalk::BatchSize, Batch, &Fetched);
+    if (FAILED(Hr)) return true;
+    // S_FALSE ends the enumeration, but the names fetched with it still count.
+    Fetched = std::min(Fetched, TBrowseWalk::BatchSize);
+    for (ULONG I = 0; I < Fetched; ++I) {
+      if (Names.size() < Limit + 1) Names.push_back(OleToU16(Batch[I]));
+      CoTaskMemFree(Batch[I]);
+    }
+    if (Names.size() > Limit) {
+      Names.resize(Limit);
+      return false;
+    }
+    if (Hr != S_OK || Fetched == 0) return true;
+  }
+}
+
+int32_t TBrowseWalk::Run(TItemsFullList& Table) {
+  Items = &Table;
+  const size_t Start = Table.size();
+  const int32_t Result = BrowseBranch(u"", {}, 0);
+  if (Result == 0) return 0;
+  Table.resize(Start);  // nothing of a walk that did not end is kept
+  return UNABLE_BROWSER_ITEMS;
+}
+
+int32_t TBrowseWalk::ReadLeaves(DWORD AccessFilter, std::vector<std::u16string>& Names) {
+  ComPtr<IEnumString> Enum;
+  if (FAILED(Browser->BrowseOPCItemIDs(OPC_LEAF, OleArg(Empty), VT_EMPTY, AccessFilter,
+                                       Enum.GetAddressOf())))
+    return UNABLE_BROWSER_ITEMS;
+  return ReadEnumNames(Enum.Get(), MaxNamesPerBranch, Names) ? 0 : Exceeded;
+}
+
+int32_t TBrowseWalk::BrowseBranch(const std::u16string& Prefix, const TSeparatorIndexis& Positions,
+                                  int Depth) {
+  std::vector<std::u16string> Leaves, Readable, Writeable;
+  for (auto [Filter, Names] : {std::pair<DWORD, std::vector<std::u16string>*>{0, &Leaves},
+                               {OPC_READABLE, &Readable},
+                               {OPC_WRITEABLE, &Writeable}}) {
+    const int32_t Result = ReadLeaves(Filter, *Names);
+    if (Result < 0) return Result;
+  }
+  // Membership in the access-filtered lists is looked up in sets instead of rescanning them.
+  const std::unordered_set<std::u16string> ReadableSet(Readable.begin(), Readable.end());
+  const std::unordered_set<std::u16string> WriteableSet(Writeable.begin(), Writeable.end());
+  for (const auto& Leaf : Leaves)
+    AddTag(Prefix, Positions, Leaf, ReadableSet.count(Leaf) != 0, WriteableSet.count(Leaf) != 0);
+
+  ComPtr<IEnumString> BranchEnum;
+  if (FAILED(Browser->BrowseOPCItemIDs(OPC_BRANCH, OleArg(Empty), VT_EMPTY, 0,
+                                       BranchEnum.GetAddressOf())))
+    BranchEnum.Reset();
+  std::vector<std::u16string> Branches;
+  if (!ReadEnumNames(BranchEnum.Get(), MaxNamesPerBranch, Branches)) return Exceeded;
+  for (const auto& Branch : Branches) {
+    if (Browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, OleArg(Branch)) != S_OK) continue;
+    int32_t Result = Exceeded;
+    if (Depth + 1 < MaxDepth) {
+      const std::u16string SubPrefix = Prefix.empty() ? Branch : Prefix + u"." + Branch;
+      TSeparatorIndexis SubPositions = Positions;
+      SubPositions.push_back(static_cast<int32_t>(SubPrefix.size()) + 1);
+      Result = BrowseBranch(SubPrefix, SubPositions, Depth + 1);
+    }
+    Browser->ChangeBrowsePosition(OPC_BROWSE_UP, OleArg(Empty));
+    if (Result == Exceeded) return Exceeded;
+  }
+  return 0;
+}
+
+void TBrowseWalk::AddTag(const std::u16string& Prefix, const TSeparatorIndexis& Positions,
+                         const std::u16string& LeafName, bool Readable, bool Writeable) {
+  std::u16string ItemID;
+  LPWSTR Returned = nullptr;
+  if (SUCCEEDED(Browser->GetItemID(OleArg(LeafName), &Returned)) && Returned != nullptr)
+    ItemID = OleToU16(Returned);
+  CoTaskMemFree(Returned);
+
+  const std::u16string Path = Prefix.empty() ? LeafName : Prefix + u"." + LeafName;
+  TOPCItem Item;
+  Item.SeparatorName = TOPCServer::MarkSeparators(
+      ItemID, Positions, static_cast<int32_t>(Path.size()) - static_cast<int32_t>(ItemID.size()));
+  Item.HashName = MakeHashName(Item.SeparatorName);
+  Item.LinkName = ItemID;
+  Item.Readable = Readable;
+  Item.Writeable = Writeable;
+  Items->push_back(std::move(Item));
+}
