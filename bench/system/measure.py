@@ -349,6 +349,8 @@ def main():
                                             "300000")
     parser.add_argument("--log-levels", default="200,500,1000,2000,5000,10000,20000,50000,100000")
     parser.add_argument("--slow-log-levels", default="1000,5000,20000,60000")
+    parser.add_argument("--log-off-only", action="store_true",
+                        help="the rate run with the log off only")
     args = parser.parse_args()
     build = Path(args.build_dir).resolve()
     only = set(args.only.split(","))
@@ -388,9 +390,10 @@ def measure_all(session, args, only):
         measure_latency(session, args.rounds, 10, args.listen)
         measure_latency(session, args.rounds, args.update_rate, args.listen)
     if "rate" in only:
-        runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
-                (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
-                (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD))
+        runs = [(args.levels, False, (RATE_A, RATE_B), FAST_PERIOD)]
+        if not args.log_off_only:
+            runs += [(args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
+                     (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD)]
         for levels, log, servers, period in runs:
             measure_rate(session, [int(x) for x in levels.split(",")], args.window, log,
                          servers, period)

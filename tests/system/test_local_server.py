@@ -2,6 +2,7 @@
 plant servers are: a server process killed under the agent is reported, connected again (COM
 starts a new process) and read again."""
 import contextlib
+import json
 import os
 import signal
 import time
@@ -9,7 +10,8 @@ import time
 from load_support import SimRegistration, server_pids
 from scada_peer import ScadaPeer
 from winagent import Agent, local_clsid, windows_path
-from wire import OPCSIM_MODE, SIM_CONFIG, Wire, fault_config, recorded, tag_hash, wait_online
+from wire import (EDGE_CONFIG, OPCSIM_MODE, SIM_CONFIG, Wire, compact, fault_config, is_push,
+                  recorded, tag_hash, wait_online)
 
 LOCAL_SIM = local_clsid(SIM_CONFIG)
 INTEGER = tag_hash("Integer")  # 42 in the small tree of fault_config
@@ -70,3 +72,48 @@ def test_killed_server_is_reported_started_again_and_read(wine, tmp_path):
         started = set(server_pids(LOCAL_SIM)) - others
         assert len(started) == 1 and killed not in started, (killed, started)
 
+
+def test_hung_server_holds_up_nothing_else(wine, tmp_path):
+    """Server A hangs (every call after its first 40 blocks for good); server B's pings, reads
+    and pushes go on, A's queue refuses what does not fit, and the agent still closes."""
+    uptime = tag_hash("[Dev]Uptime")
+    a, b = LOCAL_SIM, local_clsid(EDGE_CONFIG)
+    with local_agent(wine, tmp_path, "tagrelay-hung.exe", {"hangAfterCalls": 40}) as (wire, agent):
+        wire.connect(1, a, "sync", 500)
+        wire.connect(2, b, "async", 100)
+        wire.send({"cmd": "getValues", "TransID": 3, "OPCServerID": b, "tagNames": [uptime]})
+        wire.wait_json("getValues", TransID=3)
+        for transid in range(10, 200):  # A's status calls run out
+            wire.send({"cmd": "ping", "TransID": transid, "OPCServerID": a})
+            try:
+                wire.wait_json("ping", timeout=5, TransID=transid)
+            except TimeoutError:
+                break
+        else:
+            raise AssertionError("server A never hung")
+
+        for transid in range(300, 303):
+            wire.ping(transid, b)
+            start = wire.mark()
+            wire.send({"cmd": "getValues", "TransID": transid + 10, "OPCServerID": b,
+                       "tagNames": [uptime]})
+            wire.wait_json("getValues", TransID=transid + 10, start=start)
+            wire.wait(is_push, start=start)  # B's subscription keeps pushing
+
+        first, count = 1000, 150
+        start = wire.mark()
+        wire.send(b"".join(compact({"cmd": "ping", "TransID": t, "OPCServerID": a}) + b"\r\n"
+                           for t in range(first, first + count)))
+        refused = []
+        while not refused or refused[-1] != first + count - 1:  # answers keep their order
+            i = wire.wait(lambda raw: b'"cmd":"ping"' in raw, timeout=30, start=start)
+            transid = json.loads(wire.lines[i][1])["TransID"]
+            assert wire.lines[i][1] == recorded({"cmd": "ping", "TransID": transid,
+                                                 "error": f"Task buffer overload, "
+                                                          f"TransID={transid}"})
+            refused.append(transid)
+        # 100 tasks wait behind the stuck call at most, a few of them the agent's own checks.
+        assert refused == list(range(refused[0], first + count))
+        assert first + 90 <= refused[0] <= first + 100, refused[0]
+        wire.ping(400, b)
+        assert agent.close() < 15  # a guard against a hang, not a speed figure
