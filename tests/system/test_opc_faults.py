@@ -253,3 +253,24 @@ def test_closes_promptly_with_a_full_queue(fault_agents):
                           for t in range(3000, 3150)))
     fa.wire.wait_json("ping", TransID=3000)
     assert fa.agent.close() < 15
+
+
+def test_browse_that_never_ends_is_answered(wine, tmp_path):
+    """A server whose browse position never moves shows the same branch at every depth: the walk
+    is bounded and ends in the usual browse error, the agent answering on."""
+    config = fault_config(tmp_path / "opcsim.json", {}, {"browseStuck": True})
+    peer = ScadaPeer().start()
+    agent = Agent(wine, tmp_path, "tagrelay-browse.exe")
+    try:
+        agent.configure(port=peer.port)
+        agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
+        wire = Wire(peer)
+        wait_online(wire)
+        wire.connect(1, EDGE, "sync", 500)
+        wire.send({"cmd": "getTags", "TransID": 2, "OPCServerID": EDGE})
+        wire.expect({"cmd": "getTags", "TransID": 2, "OPCServerID": EDGE,
+                     "error": "Unable to browser items"}, timeout=120)
+        wire.ping(3, EDGE)
+    finally:
+        agent.kill()
+        peer.stop()

@@ -354,6 +354,7 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "addGroupFails", faults.addGroupFails) &&
                   ReadFlag(*object, "addItemsFails", faults.addItemsFails) &&
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&
+                  ReadFlag(*object, "browseStuck", faults.browseStuck) &&
                   ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
                   ReadFlag(*object, "hang", faults.hang) &&
                   ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&

@@ -38,6 +38,7 @@ struct SimFaults {
   bool addGroupFails = false;
   bool addItemsFails = false;
   bool adviseFails = false;
+  bool browseStuck = false;  // ChangeBrowsePosition down succeeds but the position stays
   uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
   // For a server in a process of its own (opcsim-server.exe): every call after the first
   // hangAfterCalls blocks until the process is killed (`hang`: from now on), and the process
