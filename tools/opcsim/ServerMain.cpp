@@ -79,13 +79,13 @@ int Unregister() {
 void Serve(size_t classObjects) {
   const UINT_PTR timer = SetTimer(nullptr, 0, kCheckPeriodMs, nullptr);
   const DWORD started = GetTickCount();
-  bool used = false;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
-      const long live = opcsim::LiveObjects();
-      const bool idle = live <= static_cast<long>(classObjects) && opcsim::ServerLocks() == 0;
-      if (!idle) used = true;
+      // Counted at creation, so a client done between two checks is seen too.
+      const bool used = opcsim::ServersCreated() > 0;
+      const bool idle = opcsim::LiveObjects() <= static_cast<long>(classObjects) &&
+                        opcsim::ServerLocks() == 0;
       if ((used && idle) || (!used && GetTickCount() - started > kUnusedLifetimeMs)) break;
       continue;
     }
