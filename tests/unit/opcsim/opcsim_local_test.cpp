@@ -15,8 +15,6 @@ using namespace std::chrono_literals;
 // The local classes: the in-process identifiers' first field plus one.
 constexpr CLSID kLocalPlant = {
     0x12226D96, 0xF79B, 0x42B9, {0xBF, 0x2E, 0x69, 0x40, 0x8C, 0x20, 0xB1, 0x62}};
-constexpr CLSID kLocalEdge = {
-    0xAB357785, 0xDE10, 0x4308, {0x97, 0xFA, 0xF9, 0x12, 0x5F, 0x50, 0x72, 0x8C}};
 
 ComPtr<IOPCServer> Create(const CLSID& clsid, DWORD context) {
   ComPtr<IOPCServer> server;
@@ -114,7 +112,7 @@ TEST_F(LocalServerTest, EveryOutStringCrossesTheProcessBoundary) {
 }
 
 TEST_F(LocalServerTest, ControlInterfaceAndCallbacksReachTheOtherProcess) {
-  ComPtr<IOPCServer> server = Create(kLocalEdge, CLSCTX_LOCAL_SERVER);
+  ComPtr<IOPCServer> server = Create(kLocalPlant, CLSCTX_LOCAL_SERVER);
   ASSERT_TRUE(server);
   ComPtr<IOpcSimControl> control;
   ASSERT_EQ(server.As(&control), S_OK);
@@ -131,12 +129,12 @@ TEST_F(LocalServerTest, ControlInterfaceAndCallbacksReachTheOtherProcess) {
   ComPtr<IOPCItemMgt> group = AddGroup(server.Get(), u"", 50);
   ASSERT_TRUE(group);
   std::vector<AddedItem> added;
-  ASSERT_EQ(AddItems(group.Get(), {u"[Dev]Uptime"}, added), S_OK);
+  ASSERT_EQ(AddItems(group.Get(), {u"Diagnostics.Integer"}, added), S_OK);  // a static value
   auto* sink = new TestSink;
   DWORD cookie = 0;
   ASSERT_EQ(Advise(group.Get(), sink, cookie), S_OK);
   VARIANT value = IntValue(4711);
-  EXPECT_EQ(control->SetItemValue(OLESTR("[Dev]Uptime"), &value, OPC_QUALITY_GOOD), S_OK);
+  EXPECT_EQ(control->SetItemValue(OLESTR("Diagnostics.Integer"), &value, OPC_QUALITY_GOOD), S_OK);
   EXPECT_TRUE(PumpUntil(
       [&] {
         for (const auto& change : sink->changes)
