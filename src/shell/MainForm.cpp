@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "ComSecurity.h"
 #include "Communicate.h"
 #include "IniFile.h"
 #include "Logger.h"
@@ -390,7 +391,10 @@ void TMainFrm::FormCreate() {
   TrayIcon = std::make_unique<TTrayIcon>(FHandle, TrayIconId, WM_TRAYICON, L"Tagrelay");
   TrayIcon->Show(FIconSmall);
   QueryCount = 0;
-  if (ReadIni()) InitCommunicate();
+  const bool IniRead = ReadIni();
+  // After ReadIni, which clears the log.
+  if (FAILED(FComSecurity)) Logger->ToLog(LogError, ComSecurityFailureText(FComSecurity), 0);
+  if (IniRead) InitCommunicate();
 }
 
 void TMainFrm::InitApp() {
