@@ -6,6 +6,7 @@
   sync      getValues round trip in "sync" mode: 400 tags (one request line) and 1000 tags
             (three request lines sent at once, until the last answer)
   latency   from a value change in the simulator to the push line at the peer, "async" mode
+  tags      getTags of the 2806-tag simulated plant
   rate      the highest sustained push rate (tag values per second) at which every change
             arrives, with the log off and with it on
   servers   getOPCServers round trip, the first request after a registry change and the ones
@@ -14,8 +15,12 @@
             log off and with it on (one line per server and step, 20 tags a line); a picture of
             the screen after the log-on run shows the log's last entries
 
+Each figure is taken with the simulated servers in the agent's process and then out of process
+(opcsim-server.exe, one process per server, through the test proxy/stub), same run.
+
 Usage: bench/system/measure.py [--build-dir build/windows]
-                              [--only idle,sync,latency,rate,servers,lines] [--agent-exe tagrelay.exe]
+        [--only idle,sync,tags,latency,rate,servers,lines] [--servers inproc,local]
+        [--agent-exe tagrelay.exe]
 See bench/README.md for what each figure means and how it is taken.
 """
 import argparse
@@ -36,7 +41,7 @@ from load_support import (PushChecker, ResourceProbe, SimRegistration, chunks,  
                           connect_and_browse, counter_server, drain, request_values, tag_path,
                           write_config)
 from scada_peer import ScadaPeer  # noqa: E402
-from winagent import Agent, Wine, windows_path  # noqa: E402
+from winagent import Agent, OpcSimInstall, Wine, local_clsid, windows_path  # noqa: E402
 
 RATE_A = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200001}"
 RATE_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200002}"
@@ -61,18 +66,18 @@ LINE_UPDATE = 10  # ms
 LINES = [f"{{5A1D0C11-7D3B-4B7E-9C21-0F8E4A2001{n:02X}}}" for n in range(LINE_SERVERS)]
 
 
-def bench_servers():
+def bench_servers(fast_tags=FAST_TAGS):
     """Three configuration files: the simulator, which runs inside the agent's process, loads
     the whole file of a server it serves, so the small servers of the idle, sync and latency
     runs come without the rate servers' tens of thousands of tags."""
     probe_leaf = {"leaf": "Probe", "type": "I4", "access": "rw", "value": 0}
     return {
         "bench_rate.json": [
-            counter_server("Tagrelay.Bench.RateA.1", RATE_A, [("F", FAST_TAGS, FAST_PERIOD)]),
-            counter_server("Tagrelay.Bench.RateB.1", RATE_B, [("F", FAST_TAGS, FAST_PERIOD)])],
+            counter_server("Tagrelay.Bench.RateA.1", RATE_A, [("F", fast_tags, FAST_PERIOD)]),
+            counter_server("Tagrelay.Bench.RateB.1", RATE_B, [("F", fast_tags, FAST_PERIOD)])],
         "bench_rate_slow.json": [
-            counter_server("Tagrelay.Bench.SlowA.1", SLOW_A, [("F", FAST_TAGS, SLOW_PERIOD)]),
-            counter_server("Tagrelay.Bench.SlowB.1", SLOW_B, [("F", FAST_TAGS, SLOW_PERIOD)])],
+            counter_server("Tagrelay.Bench.SlowA.1", SLOW_A, [("F", fast_tags, SLOW_PERIOD)]),
+            counter_server("Tagrelay.Bench.SlowB.1", SLOW_B, [("F", fast_tags, SLOW_PERIOD)])],
         "bench_lines.json": [
             counter_server(f"Tagrelay.Bench.Lines{n:02d}.1", sid, [("L", LINE_TAGS, LINE_PERIOD)])
             for n, sid in enumerate(LINES)],
@@ -92,16 +97,23 @@ def ms(seconds):
 
 
 class Session:
-    """Wine, the registered bench servers, one agent in a folder of its own and the peer."""
+    """Wine, the registered bench servers, one agent in a folder of its own and the peer. The
+    servers run in the agent's process (opcsim.dll) or, with local, in processes of their own
+    (opcsim-server.exe through the test proxy/stub), under identities of their own."""
 
-    def __init__(self, build, work):
+    def __init__(self, build, work, local=False):
         self.build = build
         self.work = work
+        self.local = local
         self.wine = Wine(build)
         self.agent = None
         self.peer = None
         self.probe = None
         self.exe = None  # another tagrelay.exe to measure instead of the build's
+
+    def id(self, clsid):
+        """The class identifier the agent lists the configured server under."""
+        return local_clsid(clsid) if self.local else clsid
 
     def start_agent(self, log=False):
         self.peer = ScadaPeer().start()
@@ -130,7 +142,7 @@ class Session:
 def measure_idle(session, seconds):
     session.start_agent()
     peer = session.peer
-    for n, sid in enumerate((SYNC, PROBE)):
+    for n, sid in enumerate((session.id(SYNC), session.id(PROBE))):
         connect_and_browse(peer, sid, 10 + 10 * n, "async", 100)
     time.sleep(5)
     begin, t0 = session.probe.sample(), time.monotonic()
@@ -148,14 +160,15 @@ def measure_idle(session, seconds):
 def measure_sync(session, rounds):
     session.start_agent()
     peer = session.peer
-    tags = connect_and_browse(peer, SYNC, 10, "sync", 500)
+    sync = session.id(SYNC)
+    tags = connect_and_browse(peer, sync, 10, "sync", 500)
     hashes = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
-    _, transid = request_values(peer, SYNC, hashes, 100)  # builds the group
+    _, transid = request_values(peer, sync, hashes, 100)  # builds the group
     time.sleep(1.5)  # the update cycle reads the values into the cache
     one, three = [], []
     for _ in range(rounds):
         started = time.monotonic()
-        peer.send({"cmd": "getValues", "TransID": transid, "OPCServerID": SYNC,
+        peer.send({"cmd": "getValues", "TransID": transid, "OPCServerID": sync,
                    "tagNames": hashes[:400]})
         _, answer = peer.wait_json("getValues", TransID=transid)
         one.append(time.monotonic() - started)
@@ -164,7 +177,7 @@ def measure_sync(session, rounds):
         started = time.monotonic()
         last = transid
         for part in chunks(hashes):
-            peer.send({"cmd": "getValues", "TransID": last, "OPCServerID": SYNC,
+            peer.send({"cmd": "getValues", "TransID": last, "OPCServerID": sync,
                        "tagNames": part})
             last += 1
         peer.wait_json("getValues", TransID=last - 1)
@@ -238,6 +251,34 @@ def measure_servers(session, rounds):
         wine.run("reg", "import", windows_path(remove), timeout=600)
 
 
+# ---------------------------------------------------------------- getTags of the plant
+
+PLANT = "{12226D95-F79B-42B9-BF2E-69408C20B162}"  # opcsim.json's 2806-tag plant
+
+
+def measure_tags(session, rounds):
+    """getTags of the simulated plant (2806 tags in 130 branches): the whole browse walk, from
+    the request leaving the peer to its answer."""
+    session.start_agent()
+    peer = session.peer
+    plant = session.id(PLANT)
+    peer.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": plant, "syncMode": "sync",
+               "responseTime": 500})
+    peer.wait_json("OPCConnect", TransID=1, timeout=CONNECT_TIMEOUT)
+    times = []
+    for n in range(rounds):
+        started = time.monotonic()
+        peer.send({"cmd": "getTags", "TransID": 10 + n, "OPCServerID": plant})
+        _, answer = peer.wait_json("getTags", TransID=10 + n, timeout=600)
+        times.append(time.monotonic() - started)
+        if len(answer.get("ListTags", [])) != 2806:
+            raise RuntimeError(f"getTags listed {len(answer.get('ListTags', []))} tags")
+    # The first request walks the server; later ones are answered from the agent's tag table.
+    print(f"getTags, 2806-tag plant: the walk (first request) {ms(times[0])}; from the table "
+          f"({rounds - 1} more) median {ms(statistics.median(times[1:] or times))}")
+    session.stop_agent()
+
+
 # ---------------------------------------------------------------- latency
 
 def measure_latency(session, rounds, update_rate, listen):
@@ -250,16 +291,17 @@ def measure_latency(session, rounds, update_rate, listen):
     the run, is each push's delay above the fastest one (the absolute offset is unknown)."""
     session.start_agent()
     peer = session.peer
-    tags = connect_and_browse(peer, PROBE, 10, "async", update_rate)
+    probe_server = session.id(PROBE)
+    tags = connect_and_browse(peer, probe_server, 10, "async", update_rate)
     probe = next(h for n, h in tags.items() if tag_path(n)[-1] == "Probe")
     counters = [h for n, h in tags.items() if tag_path(n)[:2] == ["Load", "S"]]
-    _, transid = request_values(peer, PROBE, [probe] + counters, 100)
+    _, transid = request_values(peer, probe_server, [probe] + counters, 100)
     time.sleep(2)
     drain(peer)
     upper, lower = [], []
     for i in range(1, rounds + 1):
         sent = time.monotonic()
-        peer.send({"cmd": "setValue", "TransID": transid, "OPCServerID": PROBE,
+        peer.send({"cmd": "setValue", "TransID": transid, "OPCServerID": probe_server,
                    "tagName": probe, "value": str(i)})
         answered = pushed = None
         deadline = sent + 10
@@ -318,15 +360,16 @@ def run_window(peer, checker, seconds, period):
     return lags
 
 
-def measure_rate(session, levels, window, log, servers, period):
+def measure_rate(session, levels, window, log, servers, period, fast_tags=FAST_TAGS):
     """Subscribes more and more of the two servers' counters (stepping every `period` ms) and
     follows the pushes for `window` seconds per level, up to the first level at which not every
     step arrives."""
     session.start_agent(log=log)
     peer = session.peer
+    servers = [session.id(sid) for sid in servers]
     hashes = {}
     for n, sid in enumerate(servers):
-        tags = connect_and_browse(peer, sid, 10 + 10 * n, "async", RATE_UPDATE)
+        tags = connect_and_browse(peer, sid, 10 + 10 * n, "async", RATE_UPDATE, timeout=900)
         hashes[sid] = [h for name, h in tags.items() if tag_path(name)[:2] == ["Load", "F"]]
     subscribed = 0
     transid = 100
@@ -334,7 +377,7 @@ def measure_rate(session, levels, window, log, servers, period):
     label = f"{'on' if log else 'off'}, counters every {period} ms"
     for rate in levels:
         per_server = rate * period // 1000 // 2
-        if per_server > FAST_TAGS:
+        if per_server > fast_tags:
             break
         try:
             for sid in servers:
@@ -429,7 +472,10 @@ def measure_lines(session, levels, window, log, picture=None):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=str(ROOT / "build" / "windows"))
-    parser.add_argument("--only", default="idle,sync,latency,rate,servers,lines")
+    parser.add_argument("--only", default="idle,sync,tags,latency,rate,servers,lines")
+    parser.add_argument("--servers", default="inproc,local",
+                        help="in process, out of process, or both (one after the other)")
+    parser.add_argument("--tag-rounds", type=int, default=5)
     parser.add_argument("--agent-exe", help="measure this tagrelay.exe instead of the build's")
     parser.add_argument("--server-rounds", type=int, default=20,
                         help="getOPCServers requests after the first, per registry size")
@@ -448,6 +494,11 @@ def main():
                         help="push lines per second, multiples of 1000 / LINE_PERIOD")
     parser.add_argument("--picture", default="lines-log-on.png",
                         help="where the lines run saves the screen after its log-on run")
+    parser.add_argument("--rate-tags", type=int, default=FAST_TAGS,
+                        help="counters per rate server (out of process the agent's browse of "
+                             "30,000 tags takes minutes: one call per item identifier)")
+    parser.add_argument("--log-off-only", action="store_true",
+                        help="the rate run with the log off only")
     args = parser.parse_args()
     build = Path(args.build_dir).resolve()
     only = set(args.only.split(","))
@@ -456,38 +507,53 @@ def main():
     print(f"machine: {os.cpu_count()} cores, {wine}, Linux {os.uname().release}, "
           f"load average {os.getloadavg()[0]:.1f}")
     with tempfile.TemporaryDirectory(prefix="tagrelay-measure-") as work:
-        session = Session(build, Path(work))
-        session.exe = args.agent_exe and Path(args.agent_exe).resolve()
-        if session.wine.run("--start", timeout=120).returncode != 0:
+        wine = Wine(build)
+        if wine.run("--start", timeout=120).returncode != 0:
             raise SystemExit("wine-env.sh --start failed")
         try:
             configs = [write_config(Path(work) / name, servers)
-                       for name, servers in bench_servers().items()]
-            with (SimRegistration(build, configs[0]), SimRegistration(build, configs[1]),
-                  SimRegistration(build, configs[2]), SimRegistration(build, configs[3])):
-                if "idle" in only:
-                    measure_idle(session, args.idle_seconds)
-                if "sync" in only:
-                    measure_sync(session, args.rounds)
-                if "latency" in only:
-                    measure_latency(session, args.rounds, 10, args.listen)
-                    measure_latency(session, args.rounds, args.update_rate, args.listen)
-                if "servers" in only:
-                    measure_servers(session, args.server_rounds)
-                if "rate" in only:
-                    runs = ((args.levels, False, (RATE_A, RATE_B), FAST_PERIOD),
-                            (args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
-                            (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD))
-                    for levels, log, servers, period in runs:
-                        measure_rate(session, [int(x) for x in levels.split(",")], args.window,
-                                     log, servers, period)
-                if "lines" in only:
-                    levels = [int(x) for x in args.line_levels.split(",")]
-                    measure_lines(session, levels, args.window, False)
-                    measure_lines(session, levels, args.window, True,
-                                  Path(args.picture).resolve())
+                       for name, servers in bench_servers(args.rate_tags).items()]
+            for mode in args.servers.split(","):
+                local = mode == "local"
+                where = "out of process (opcsim-server.exe)" if local else "in process (opcsim.dll)"
+                print(f"== servers {where}")
+                if not OpcSimInstall(wine, mode).register():
+                    raise SystemExit(f"the {mode} simulator could not be registered")
+                with (SimRegistration(build, configs[0], local),
+                      SimRegistration(build, configs[1], local),
+                      SimRegistration(build, configs[2], local),
+                      SimRegistration(build, configs[3], local)):
+                    session = Session(build, Path(work), local)
+                    session.exe = args.agent_exe and Path(args.agent_exe).resolve()
+                    measure_all(session, args, only)
         finally:
-            session.wine.run("--stop", timeout=120)
+            wine.run("--stop", timeout=120)
+
+
+def measure_all(session, args, only):
+    if "idle" in only:
+        measure_idle(session, args.idle_seconds)
+    if "sync" in only:
+        measure_sync(session, args.rounds)
+    if "tags" in only:
+        measure_tags(session, args.tag_rounds)
+    if "latency" in only:
+        measure_latency(session, args.rounds, 10, args.listen)
+        measure_latency(session, args.rounds, args.update_rate, args.listen)
+    if "rate" in only:
+        runs = [(args.levels, False, (RATE_A, RATE_B), FAST_PERIOD)]
+        if not args.log_off_only:
+            runs += [(args.log_levels, True, (RATE_A, RATE_B), FAST_PERIOD),
+                     (args.slow_log_levels, True, (SLOW_A, SLOW_B), SLOW_PERIOD)]
+        for levels, log, servers, period in runs:
+            measure_rate(session, [int(x) for x in levels.split(",")], args.window, log,
+                         servers, period, args.rate_tags)
+    if "servers" in only:
+        measure_servers(session, args.server_rounds)
+    if "lines" in only:
+        levels = [int(x) for x in args.line_levels.split(",")]
+        measure_lines(session, levels, args.window, False)
+        measure_lines(session, levels, args.window, True, Path(args.picture).resolve())
 
 
 if __name__ == "__main__":

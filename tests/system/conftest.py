@@ -1,4 +1,5 @@
 """System tests: the real tagrelay.exe under Wine against opcsim and a SCADA peer on 127.0.0.1."""
+import os
 import sys
 from pathlib import Path
 
@@ -8,12 +9,21 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "scada-peer"))
 
 from scada_peer import ScadaPeer, make_throwaway_certificate  # noqa: E402
-from winagent import Agent, Wine, windows_path  # noqa: E402
+from winagent import Agent, OpcSimInstall, Wine  # noqa: E402
 
 
 def pytest_addoption(parser):
     parser.addoption("--build-dir", default=str(ROOT / "build" / "windows"),
                      help="the windows build folder")
+    parser.addoption("--opcsim", choices=("inproc", "local"), default="inproc",
+                     help="the simulated servers in process (opcsim.dll) or out of process "
+                          "(opcsim-server.exe through the test proxy/stub): same tests, same "
+                          "expectations")
+
+
+def pytest_configure(config):
+    # Read by wire.py when the test modules import it, after this.
+    os.environ["TAGRELAY_OPCSIM"] = config.getoption("--opcsim")
 
 
 @pytest.fixture(scope="session")
@@ -24,8 +34,7 @@ def wine(request):
         pytest.fail(f"{exe} is not built")
     w = Wine(build)
     assert w.run("--start", timeout=120).returncode == 0
-    dll = build / "tools" / "opcsim" / "opcsim.dll"
-    assert w.run("regsvr32", "/s", windows_path(dll)).returncode == 0
+    assert OpcSimInstall(w, request.config.getoption("--opcsim")).register()
     yield w
     w.run("--stop")
 

@@ -35,30 +35,37 @@ def write_config(path, servers):
 
 
 class SimRegistration:
-    """Registers the servers of a configuration file of our own in the Wine prefix (opcsim.dll's
-    self-registration reads OPCSIM_CONFIG and records the file for each class), and removes them
-    again, so other tests' agents do not find them."""
+    """Registers the servers of a configuration file of our own in the Wine prefix (the
+    simulator's self-registration reads OPCSIM_CONFIG and records the file for each class), and
+    removes them again, so other tests' agents do not find them. In process through opcsim.dll,
+    or with local=True through opcsim-server.exe, whose classes have identities of their own
+    (winagent.local_clsid)."""
 
-    def __init__(self, build, config):
+    def __init__(self, build, config, local=False):
         self.build = Path(build)
         self.config = Path(config)
+        self.local = local
         self.dll = self.build / "tools" / "opcsim" / "opcsim.dll"
+        self.exe = self.build / "tools" / "opcsim" / "opcsim-server.exe"
 
-    def _regsvr32(self, *flags):
+    def _register(self, remove):
         env = dict(os.environ, OPCSIM_CONFIG=windows_path(self.config))
-        return subprocess.run([str(self.build / "wine-env.sh"), "regsvr32", "/s", *flags,
-                               windows_path(self.dll)], env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=120).returncode
+        if self.local:
+            command = [windows_path(self.exe), "/UnregServer" if remove else "/RegServer"]
+        else:
+            command = ["regsvr32", "/s", *(["/u"] if remove else []), windows_path(self.dll)]
+        return subprocess.run([str(self.build / "wine-env.sh"), *command], env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=120).returncode
 
     def __enter__(self):
-        rc = self._regsvr32()
+        rc = self._register(remove=False)
         if rc != 0:
-            raise RuntimeError(f"regsvr32 of {self.config} failed with {rc}")
+            raise RuntimeError(f"registration of {self.config} failed with {rc}")
         return self
 
     def __exit__(self, *exc):
-        self._regsvr32("/u")
+        self._register(remove=True)
 
 
 # ---------------------------------------------------------------- the agent's resources
@@ -77,6 +84,21 @@ def linux_pid(exe):
         if cmdline.split(b"\0")[0].lower() == wanted:
             return int(entry.name)
     return None
+
+
+def server_pids(clsid):
+    """Linux processes of opcsim-server.exe started for the class (its command line names it)."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes().lower()
+        except OSError:
+            continue
+        if b"opcsim-server.exe" in cmdline and clsid.lower().encode() in cmdline:
+            pids.append(int(entry.name))
+    return pids
 
 
 def wait_linux_pid(exe, timeout=30):

@@ -2,8 +2,7 @@
 import json
 import time
 
-SIM = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
-SIM_PROGID = "Tagrelay.OpcSim.1"
+from wire import SIM, SIM_PROGID
 CONNECT_TIMEOUT = 30  # the first attempt waits for the reconnect timer's next 5 s wake-up
 
 

@@ -11,14 +11,67 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
+# ---- opcsim in process (opcsim.dll) or out of process (opcsim-server.exe) ----------------------
+
+def local_clsid(clsid):
+    """The class identifier opcsim-server.exe serves a configured server under: the first field
+    plus one."""
+    first, rest = clsid.strip("{}").split("-", 1)
+    return "{%08X-%s}" % ((int(first, 16) + 1) & 0xFFFFFFFF, rest.upper())
+
+
+def local_progid(progid):
+    """... and its program identifier: "Local" before a numeric version, else at the end."""
+    head, dot, version = progid.rpartition(".")
+    return f"{head}Local.{version}" if dot and version.isdigit() else progid + "Local"
+
+
+class OpcSimInstall:
+    """Which simulator the agents of a run find: "inproc" registers opcsim.dll (and removes
+    opcsim-server.exe's classes), "local" registers opcsim-server.exe (and removes opcsim.dll's
+    classes), so an agent lists the two simulated servers once; both register the test
+    proxy/stub opcps.dll. OPCSIM_CONFIG given in `env` is the configuration the registration
+    records."""
+
+    def __init__(self, wine, mode):
+        self.wine = wine
+        self.mode = mode
+        opcsim = wine.build / "tools" / "opcsim"
+        self.dll = windows_path(opcsim / "opcsim.dll")
+        self.exe = windows_path(opcsim / "opcsim-server.exe")
+        self.proxy = windows_path(wine.build / "tools" / "opcps" / "opcps.dll")
+
+    def register(self, env=None):
+        # The proxy/stub in both: tests of out-of-process servers register their own.
+        if self.mode == "local":
+            steps = [("regsvr32", "/s", "/u", self.dll), ("regsvr32", "/s", self.proxy),
+                     (self.exe, "/RegServer")]
+        else:
+            steps = [(self.exe, "/UnregServer"), ("regsvr32", "/s", self.dll),
+                     ("regsvr32", "/s", self.proxy)]
+        return all(self.wine.run(*step, env=env).returncode == 0 for step in steps)
+
+    def unregister(self, env=None):
+        step = (self.exe, "/UnregServer") if self.mode == "local" else \
+            ("regsvr32", "/s", "/u", self.dll)
+        return self.wine.run(*step, env=env).returncode == 0
+
+    def clsid(self, clsid):
+        return local_clsid(clsid) if self.mode == "local" else clsid
+
+    def progid(self, progid):
+        return local_progid(progid) if self.mode == "local" else progid
+
+
 class Wine:
     def __init__(self, build):
         self.build = build
         self.env_script = build / "wine-env.sh"
 
-    def run(self, *args, timeout=60):
+    def run(self, *args, timeout=60, env=None):
         return subprocess.run([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout,
+                              env=None if env is None else {**os.environ, **env})
 
     def spawn(self, *args, env=None):
         return subprocess.Popen([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,

@@ -4,18 +4,27 @@ stop accepting connections while the links it carries stay up."""
 import copy
 import hashlib
 import json
+import os
 import queue
 import socket
 import threading
 import time
 from pathlib import Path
 
+from winagent import local_clsid, local_progid
+
 ROOT = Path(__file__).resolve().parents[2]
 
-SIM = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
-SIM_PROGID = "Tagrelay.OpcSim.1"
-EDGE = "{AB357784-DE10-4308-97FA-F9125F50728C}"
-EDGE_PROGID = "Tagrelay.OpcSimEdge.1"
+# The simulated servers as opcsim.json defines them, and as the agents of this run see them: the
+# same in process, under opcsim-server.exe's identities out of process (conftest's --opcsim).
+SIM_CONFIG = "{12226D95-F79B-42B9-BF2E-69408C20B162}"
+EDGE_CONFIG = "{AB357784-DE10-4308-97FA-F9125F50728C}"
+OPCSIM_MODE = os.environ.get("TAGRELAY_OPCSIM", "inproc")
+_local = OPCSIM_MODE == "local"
+SIM = local_clsid(SIM_CONFIG) if _local else SIM_CONFIG
+SIM_PROGID = local_progid("Tagrelay.OpcSim.1") if _local else "Tagrelay.OpcSim.1"
+EDGE = local_clsid(EDGE_CONFIG) if _local else EDGE_CONFIG
+EDGE_PROGID = local_progid("Tagrelay.OpcSimEdge.1") if _local else "Tagrelay.OpcSimEdge.1"
 UID = "4711000042"
 CONNECT_TIMEOUT = 30  # the first attempt waits for the reconnect timer's next 5 s wake-up
 RECONNECT_TIMEOUT = 25  # a probe or read failure, the teardown pause, then the next wake-up
@@ -158,9 +167,9 @@ def fault_config(path, sim_faults, edge_faults):
     simulated plant replaced by a small tree; returns path."""
     config = json.loads((ROOT / "tools" / "opcsim" / "opcsim.json").read_text(encoding="utf-8"))
     servers = {s["clsid"]: s for s in config["servers"]}
-    servers[SIM]["faults"] = copy.deepcopy(sim_faults)
-    servers[EDGE]["faults"] = copy.deepcopy(edge_faults)
-    servers[SIM]["tree"] = SMALL_SIM_TREE
+    servers[SIM_CONFIG]["faults"] = copy.deepcopy(sim_faults)
+    servers[EDGE_CONFIG]["faults"] = copy.deepcopy(edge_faults)
+    servers[SIM_CONFIG]["tree"] = SMALL_SIM_TREE
     path.write_text(json.dumps(config), encoding="utf-8")
     return path
 

@@ -14,6 +14,11 @@ std::atomic<long>& ServerLocks() {
   return count;
 }
 
+std::atomic<long>& ServersCreated() {
+  static std::atomic<long> count{0};
+  return count;
+}
+
 namespace {
 
 class SimClassFactory final : public IClassFactory {
@@ -37,6 +42,7 @@ class SimClassFactory final : public IClassFactory {
     auto* server = new SimServer(device_);
     const HRESULT hr = server->QueryInterface(riid, ppv);
     server->Release();
+    if (SUCCEEDED(hr)) ++ServersCreated();
     return hr;
   }
 

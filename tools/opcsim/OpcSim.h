@@ -4,6 +4,7 @@
 // finds them).
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 // True when no simulator object is alive and no server lock is held.
 bool CanUnload();
+
+// Server objects the class objects of this process have handed out.
+std::atomic<long>& ServersCreated();
 
 // Registers every loaded server's class object with CoRegisterClassObject for
 // as long as the object lives.

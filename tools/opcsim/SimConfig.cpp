@@ -355,7 +355,11 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "addItemsFails", faults.addItemsFails) &&
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&
                   ReadFlag(*object, "statusCrashes", faults.statusCrashes) &&
-                  ReadCount(*object, "callDelayMs", faults.callDelayMs);
+                  ReadFlag(*object, "browseStuck", faults.browseStuck) &&
+                  ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
+                  ReadFlag(*object, "hang", faults.hang) &&
+                  ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&
+                  ReadCount(*object, "exitAfterCalls", faults.exitAfterCalls);
   if (!ok || (mode != u"state" && mode != u"error") || state < 1 || state > 6)
     return error = u"bad fault switch", false;
   faults.statusReportsState = mode == u"state";

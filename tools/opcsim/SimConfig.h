@@ -39,7 +39,14 @@ struct SimFaults {
   bool addItemsFails = false;
   bool adviseFails = false;
   bool statusCrashes = false;  // GetStatus writes through a null pointer (an access violation)
+  bool browseStuck = false;  // ChangeBrowsePosition down succeeds but the position stays
   uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
+  // For a server in a process of its own (opcsim-server.exe): every call after the first
+  // hangAfterCalls blocks until the process is killed (`hang`: from now on), and the process
+  // exits when a call comes after the first exitAfterCalls. 0: never.
+  bool hang = false;
+  uint32_t hangAfterCalls = 0;
+  uint32_t exitAfterCalls = 0;
 };
 
 struct SimServerDef {

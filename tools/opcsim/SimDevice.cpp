@@ -1,5 +1,6 @@
 #include "SimDevice.h"
 
+#include <cstdlib>
 #include <thread>
 
 namespace opcsim {
@@ -35,12 +36,19 @@ SimFaults SimDevice::Faults() const {
 
 void SimDevice::EnterCall(const char* method) {
   uint32_t delay = 0;
+  bool hang = false, exit = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_[std::u16string(method, method + std::char_traits<char>::length(method))];
+    const uint32_t call = ++faultCalls_;
     delay = faults_.callDelayMs;
+    hang = faults_.hang || (faults_.hangAfterCalls != 0 && call > faults_.hangAfterCalls);
+    exit = faults_.exitAfterCalls != 0 && call > faults_.exitAfterCalls;
   }
+  if (exit) std::_Exit(3);  // a server process that dies: no answer, no clean-up
   if (delay) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  // A hung server: the call never returns. Only the process's end releases it.
+  while (hang) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 uint32_t SimDevice::CallCount(const std::u16string& method) const {
@@ -115,6 +123,7 @@ bool SimDevice::SetFaults(const std::u16string& json, std::u16string& error) {
   if (!ParseFaults(json, faults, error)) return false;
   faults_ = faults;
   statusCalls_ = 0;
+  faultCalls_ = 0;
   return true;
 }
 
@@ -126,6 +135,7 @@ bool SimDevice::Configure(const std::u16string& serverJson, std::u16string& erro
   faults_ = definition.faults;
   calls_.clear();
   statusCalls_ = 0;
+  faultCalls_ = 0;
   return true;
 }
 
@@ -138,6 +148,7 @@ void SimDevice::Reset() {
   faults_ = originalFaults_;
   calls_.clear();
   statusCalls_ = 0;
+  faultCalls_ = 0;
 }
 
 HRESULT SimDevice::SetItemValue(const std::u16string& itemId, VARIANT* value, WORD quality) {
@@ -183,9 +194,12 @@ SimRegistry& SimRegistry::Instance() {
   return registry;
 }
 
-bool SimRegistry::Load(const std::u16string& configText, std::u16string& error) {
+bool SimRegistry::Load(const std::u16string& configText, std::u16string& error,
+                       const std::function<void(SimServerDef&)>& adjust) {
   std::vector<SimServerDef> servers;
   if (!ParseConfig(configText, servers, error)) return false;
+  if (adjust)
+    for (SimServerDef& server : servers) adjust(server);
   std::lock_guard<std::mutex> lock(mutex_);
   for (SimServerDef& server : servers) {
     auto device = std::make_shared<SimDevice>(std::move(server));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,7 +38,7 @@ class SimDevice {
   SimFaults Faults() const;
 
   // Counts a call of the named method, then waits for the configured call
-  // delay.
+  // delay; with the hang and exit faults it never returns.
   void EnterCall(const char* method);
   uint32_t CallCount(const std::u16string& method) const;
 
@@ -76,6 +77,7 @@ class SimDevice {
   SimFaults faults_, originalFaults_;
   std::map<std::u16string, uint32_t> calls_;
   uint32_t statusCalls_ = 0;
+  uint32_t faultCalls_ = 0;  // calls since the faults were last set, for hang and exit
 };
 
 // The simulated servers of this process, by class identifier.
@@ -85,7 +87,10 @@ class SimRegistry {
 
   // Adds the servers of a configuration text; a server whose class is already
   // known replaces it for objects created from then on.
-  bool Load(const std::u16string& configText, std::u16string& error);
+  // `adjust` may change each server's definition first (the out-of-process server gives its
+  // classes identities of their own).
+  bool Load(const std::u16string& configText, std::u16string& error,
+            const std::function<void(SimServerDef&)>& adjust = {});
   std::shared_ptr<SimDevice> Find(REFCLSID clsid) const;
   std::vector<std::shared_ptr<SimDevice>> Devices() const;
 

@@ -78,8 +78,13 @@ std::filesystem::path RegisteredConfigPath(REFCLSID clsid) {
   return std::filesystem::path(std::wstring(buffer));
 }
 
-HRESULT RegisterServer(const SimDevice& device, const std::filesystem::path& dll,
-                       const std::filesystem::path& config) {
+namespace {
+
+// The keys of a server class, with the server key (InprocServer32 or LocalServer32) and its
+// values.
+HRESULT WriteClassKeys(const SimDevice& device, const std::wstring& serverKey,
+                      const std::wstring& serverPath, const wchar_t* threadingModel,
+                      const std::filesystem::path& config) {
   const std::wstring progId = std::wstring(kClasses) + Wide(device.ProgId());
   const std::wstring clsidText = GuidText(device.Clsid());
   const std::wstring clsid = std::wstring(kClasses) + L"CLSID\\" + clsidText;
@@ -92,8 +97,9 @@ HRESULT RegisterServer(const SimDevice& device, const std::filesystem::path& dll
       SetValue(progId + L"\\OPC\\Vendor", nullptr, Wide(device.Vendor())),
       SetValue(clsid, nullptr, description),
       SetValue(clsid + L"\\ProgID", nullptr, Wide(device.ProgId())),
-      SetValue(clsid + L"\\InprocServer32", nullptr, dll.wstring()),
-      SetValue(clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"),
+      SetValue(clsid + L"\\" + serverKey, nullptr, serverPath),
+      threadingModel ? SetValue(clsid + L"\\" + serverKey, L"ThreadingModel", threadingModel)
+                     : S_OK,
       CreateKey(clsid + L"\\Implemented Categories\\" + category),
       SetValue(std::wstring(kClasses) + L"Component Categories\\" + category, L"409",
                L"OPC Data Access Servers Version 2.0"),
@@ -102,6 +108,18 @@ HRESULT RegisterServer(const SimDevice& device, const std::filesystem::path& dll
   for (HRESULT hr : results)
     if (FAILED(hr)) return hr;
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterServer(const SimDevice& device, const std::filesystem::path& dll,
+                       const std::filesystem::path& config) {
+  return WriteClassKeys(device, L"InprocServer32", dll.wstring(), L"Apartment", config);
+}
+
+HRESULT RegisterLocalServer(const SimDevice& device, const std::wstring& commandLine,
+                            const std::filesystem::path& config) {
+  return WriteClassKeys(device, L"LocalServer32", commandLine, nullptr, config);
 }
 
 HRESULT UnregisterServer(const SimDevice& device) {

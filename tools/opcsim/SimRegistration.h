@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "SimDevice.h"
 
@@ -21,6 +22,9 @@ std::filesystem::path RegisteredConfigPath(REFCLSID clsid);
 
 HRESULT RegisterServer(const SimDevice& device, const std::filesystem::path& dll,
                        const std::filesystem::path& config);
+// The same keys for a class served by an EXE: LocalServer32 holds its command line.
+HRESULT RegisterLocalServer(const SimDevice& device, const std::wstring& commandLine,
+                            const std::filesystem::path& config);
 HRESULT UnregisterServer(const SimDevice& device);
 
 std::filesystem::path ModulePath();

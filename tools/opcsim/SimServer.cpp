@@ -333,6 +333,8 @@ HRESULT STDMETHODCALLTYPE SimServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwB
       SimBranch* child = here->FindBranch(text);
       if (!child) return E_INVALIDARG;
       if (child->refuseEntry) return E_FAIL;
+      // A server whose browse position never moves: to a client its tree never ends.
+      if (core_->device->Faults().browseStuck) return S_OK;
       position_.push_back(text);
       return S_OK;
     }
