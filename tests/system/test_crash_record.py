@@ -32,7 +32,7 @@ def crash_folder(wine):
 
 def log_text(wine):
     """What the running agent's log view shows."""
-    tool = wine.build / "tools" / "wine" / "log_text.exe"
+    tool = wine.build / "tools" / "wine" / "read_log.exe"
     done = subprocess.run([str(wine.env_script), windows_path(tool), "20"],
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, timeout=60)
