@@ -1,5 +1,7 @@
 // Connection to one OPC DA server, used only on its worker's thread: connecting, the server state
 // and health check, the browsed tag table, the "sync"/"async" groups, reading and writing.
+// OPCServerConnection.cpp holds the connecting and the health check, OPCServerTags.cpp the tag
+// table, OPCServer.cpp the groups and values.
 #pragma once
 
 #include <atomic>
@@ -100,6 +102,8 @@ HRESULT CreateServerGroup(IOPCServer* Server, const std::u16string& Name, int32_
 HRESULT AdviseDataCallback(IOPCItemMgt* Group, IOPCDataCallback* Sink, DWORD& Cookie);
 // Writes one item synchronously: the item's own error code when the call succeeds.
 HRESULT WriteGroupItem(IOPCItemMgt* Group, OPCHANDLE Item, VARIANT& Value);
+// The value of one hexadecimal digit; -1 for any other character.
+int HexDigit(char16_t C);
 // Builds the value written for NewVal: 4-byte integer, else 8-byte float (comma or point as
 // decimal separator), else the text itself.
 void MakeWriteValue(const std::u16string& NewVal, VARIANT& Value);
