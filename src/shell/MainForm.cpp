@@ -1,3 +1,6 @@
+// The main window: its controls and their layout at the monitor's DPI, the window procedure,
+// Apply, the tray icon's clicks and the log entries sent to the window thread. The start and end
+// are in MainFormStart.cpp, the status line and the tray menu in MainFormTray.cpp.
 #include "MainForm.h"
 
 #include <commctrl.h>
@@ -5,11 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <filesystem>
 #include <string>
 
 #include "Communicate.h"
-#include "CrashRecord.h"
 #include "IniFile.h"
 #include "LogFile.h"
 #include "LogView.h"
@@ -402,70 +403,11 @@ void TMainFrm::FormResize() {
   }
 }
 
-void TMainFrm::FormCreate() {
-  FTaskbarCreatedMsg = RegisterWindowMessageW(L"TaskbarCreated");
-  InitApp();
-  TrayIcon = std::make_unique<TTrayIcon>(FHandle, TrayIconId, WM_TRAYICON, L"Tagrelay");
-  TrayIcon->Show(FIconDisconnected);
-  QueryCount = 0;
-  if (ReadIni()) InitCommunicate();
-  ShowStatus();
-  SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
-}
-
-void TMainFrm::InitApp() {
-  Logger = std::make_unique<TLogger>(LogView.get(), LogEnabCheckBox, FHandle);
-}
-
-// The record of a crash that ended the last run is the log's first entry. It is added whether or
-// not "Enable log" is ticked, so that it is not lost.
-void TMainFrm::ReportLastCrash() {
-  std::u16string Notice = TakeCrashNotice(CrashFolder());
-  if (!Notice.empty()) Logger->MessageToLog(LogError, Notice);
-}
-
-bool TMainFrm::ReadIni() {
-  try {
-    Logger->Clear();
-    ReportLastCrash();
-    Logger->ToLog(LogInfo, u"Read ini file...", 0);
-    TIniFile ini(ConfigFilePath(), IniSection);
-    TAppSettings settings = ReadSettings(ini, FNextRandom);
-    Host = settings.Host;
-    Port = settings.Port;
-    Uid = settings.Uid;
-    SSLSecure = settings.SSLSecure;
-    AllowWrites = settings.AllowWrites;
-    TlsPolicy = MakeTlsPolicy(settings.TlsVerify, settings.TlsPin, settings.TlsServerName,
-                              settings.TlsMinVersion, FolderOf(ConfigFilePath()));
-    TLogFileSettings logFile = ReadLogFileSettings(ini);
-    OpenLogFile(logFile.LogFile, logFile.LogFileMaxKB);
-    InitControls();
-    Logger->ToLog(LogDone, u"Read ini", 0);
-    return true;
-  } catch (const std::exception&) {
-    Logger->ToLog(LogError, u"Cannot read ini file", 0);
-    return false;
-  }
-}
-
 void TMainFrm::InitControls() {
   SetText(ServerIpAddrEdit, Host);
   SetText(ServerPortEdit, IntToText(Port));
   SetText(ClientUidEdit, Uid);
   SendMessageW(SSLConnectCheckBox, BM_SETCHECK, SSLSecure ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-void TMainFrm::InitCommunicate() {
-  Communicate = std::make_unique<TCommunicate>();
-  Communicate->SetTlsPolicyProp(TlsPolicy);
-  Communicate->SetAllowWritesProp(AllowWrites);
-  Communicate->SetHostProp(Host);
-  Communicate->SetPortProp(Port);
-  Communicate->SetUidProp(Uid);
-  Communicate->SetLoggerProp(Logger.get());
-  Communicate->SetSSLSecureProp(SSLSecure);
-  Communicate->SetIncQueryProp([this] { IncQuery(); });
 }
 
 void TMainFrm::ApplyButtonClick() {
@@ -528,28 +470,6 @@ void TMainFrm::ShowQueryCount() {
   SetText(QueryCountLabel, u"QueryCount=" + IntToText(QueryCount));
 }
 
-void TMainFrm::FormClose() {
-  if (Communicate) Communicate->Disconnect(false);
-  Communicate.reset();
-  // Every other thread has ended: what is queued for the file is written now.
-  CloseLogFile();
-}
-
-// A relative name is taken beside the executable; a bound of 0 or below means the default.
-void TMainFrm::OpenLogFile(const std::u16string& Name, int32_t MaxKB) {
-  if (Name.empty() || LogFile) return;
-  std::filesystem::path path(Name);
-  if (!path.is_absolute()) path = std::filesystem::path(ConfigFilePath()).parent_path() / path;
-  const uint64_t kb = MaxKB > 0 ? static_cast<uint64_t>(MaxKB) : TLogFile::DefaultMaxKB;
-  LogFile = std::make_unique<TLogFile>(path, kb * 1024);
-  Logger->SetFileProp(LogFile.get());
-}
-
-void TMainFrm::CloseLogFile() {
-  if (Logger) Logger->SetFileProp(nullptr);
-  LogFile.reset();
-}
-
 // The entry is taken, then its sender is released, then the messages that came meanwhile are let
 // through once. The view repaints on a timer of its own, so this pass paints at most what that
 // timer asked for, not each entry; without it a thread that logs without pause would starve the
@@ -589,3 +509,4 @@ void TMainFrm::DispatchQueued(MSG& Msg) {
 void TMainFrm::LogEnabCheckBoxClick() {
   Logger->SetLogEnabled(SendMessageW(LogEnabCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED);
 }
+
