@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <optional>
-#include <thread>
 
 #include "DecimalSeparator.h"
 #include "JSONText.h"
@@ -14,16 +13,6 @@
 #include "WriteValue.h"
 
 namespace {
-
-// Counts a server scan as running for as long as it lives.
-class TScanCount {
- public:
-  explicit TScanCount(std::atomic<int>& Count) : Count(Count) { ++Count; }
-  ~TScanCount() { --Count; }
-
- private:
-  std::atomic<int>& Count;
-};
 
 TArray JSONListToArray(TqvJSONbase* Field) {
   auto* List = Field ? Field->As<TqvJSONlist>() : nullptr;
@@ -48,7 +37,7 @@ TRouter::TRouter(std::chrono::milliseconds UpdatePeriod)
 }
 
 TRouter::~TRouter() {
-  while (IsBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Scans.WaitUntilNone();
   UpdateTimer.reset();
   {
     // Every worker is told first, so that all of them wind down within one shared wait.
@@ -175,13 +164,13 @@ void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
 // ---- Registry of workers ----
 
 TOPCServers TRouter::GetOPCServersList() {
-  TScanCount Scan(CalcFlag);
+  TScanCount::TScope Scan(Scans);
   return ServerCache.Servers([this](int32_t Cmd, const std::u16string& Text) { Log(Cmd, Text, 0); });
 }
 
 // Counted as a scan until the last worker is registered, so that destruction waits for it.
 void TRouter::SyncOPCInteractors() {
-  TScanCount Scan(CalcFlag);
+  TScanCount::TScope Scan(Scans);
   const TOPCServers Servers = GetOPCServersList();
   std::lock_guard Sync(SyncLock);
   for (const TOPCServerEntry& Server : Servers) {

@@ -16,6 +16,7 @@
 #include "MyQueue.h"
 #include "OPCDiscovery.h"
 #include "OPCTypes.h"
+#include "ScanCount.h"
 #include "UpdateTimer.h"
 
 class TLinkClient;
@@ -46,7 +47,7 @@ class TRouter : public TLinkRouter {
   void InitConnect() override;
   void MakeRouting(const std::u16string& Msg) override;
   // True while any server scan runs.
-  bool IsBusy() const { return CalcFlag > 0; }
+  bool IsBusy() const { return Scans.Any(); }
   void UpdateEvent();
 
   // Registry of workers.
@@ -126,7 +127,7 @@ class TRouter : public TLinkRouter {
   mutable std::mutex RegistryLock;  // guards OPCInteractors; never held while queuing a task
   std::vector<TInteractorSlot> OPCInteractors;
   std::mutex SyncLock;           // one registration pass at a time
-  std::atomic<int> CalcFlag{0};  // number of server scans running
+  TScanCount Scans;              // server scans running
   TOPCServerCache ServerCache;   // the last scan's servers while the registry stays unchanged
   std::atomic<bool> TCPOnError{false};
   std::mutex WriteLock;  // one writer on the link at a time

@@ -1,5 +1,5 @@
 // The registry of workers: one worker per discovered server however scans overlap, registry
-// order, lookups by exact identifier, and scans counted while they run.
+// order, lookups by exact identifier, and scans counted while they run and waited for.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -198,6 +198,26 @@ TEST_F(RouterRegistryTest, BusyWhileAnyScanRuns) {
   Gate.Release(1);
   First.join();
   EXPECT_FALSE(Router.IsBusy());
+}
+
+// Destruction waits for a scan that still runs, then stops the worker that scan registered. A
+// destruction that did not wait would be over within the grace period and free the registry the
+// scan still fills.
+TEST_F(RouterRegistryTest, DestructionWaitsForARunningScan) {
+  AddServer(Key(0), ClassId(0));
+  auto Router = std::make_unique<TRouter>();
+  TRouter* Scanned = Router.get();
+  TWalkGate Gate;
+  std::thread Scan([Scanned] { Scanned->SyncOPCInteractors(); });
+  Gate.WaitEntered(1);
+  auto Destroying = std::async(std::launch::async, [&] { Router.reset(); });
+  EXPECT_EQ(Destroying.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  Gate.Release(1);
+  Scan.join();
+  if (Destroying.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "destruction did not end after the scan";
+    std::_Exit(1);  // the destroying thread cannot be stopped
+  }
 }
 
 // A key whose listing fails at every index (deleted during the walk, or a fault that repeats) ends
