@@ -50,8 +50,7 @@ SLOW_B = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200006}"
 SYNC = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200003}"
 PROBE = "{5A1D0C11-7D3B-4B7E-9C21-0F8E4A200004}"
 # The rate servers' counters step every FAST_PERIOD; their groups report at RATE_UPDATE, so that
-# every step has a report of its own even when the simulator's timer skips a tick that comes a
-# little early (it reports no faster than the update rate).
+# every step has a report of its own even when a report comes late on a loaded machine.
 FAST_PERIOD = 200  # ms
 RATE_UPDATE = 50  # ms
 SLOW_PERIOD = 1000  # ms: one line a second per server, for the log-on runs

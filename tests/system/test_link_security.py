@@ -3,6 +3,7 @@ read, an urgent TCP byte changes nothing, the greeting is the first line of ever
 read-only mode, and the opt-in checks of the server's certificate (throwaway CA and certificates
 made here with the openssl command)."""
 import json
+import re
 import socket
 import ssl
 import subprocess
@@ -112,6 +113,83 @@ def test_openssl_configuration_from_the_environment_is_not_read(agent, tls_peer,
     wire = Wire(tls_peer)
     wait_online(wire)
     assert wire.ping(1, state="CommFault") >= 1
+
+
+# Runs its arguments in the mount namespace unshare made for it, with the folder $1 showing at
+# the path $2 and everything else as it is; nothing of this is seen outside the namespace. A
+# folder that exists is covered by a bind mount; a missing one is made inside a tmpfs laid over
+# its nearest existing parent, into which the parent's own entries are bound back. Wine opens
+# files in its server process, so the Wine prefix $3 is covered by an overlay (writes go to a
+# tmpfs): it is then another folder to Wine, whose programs started here get a server of their
+# own, born in this namespace and seeing the same files.
+PRIVATE_WINE_WITH_FOLDER = r"""set -eu
+folder=$1 target=$2 prefix=$3
+shift 3
+scratch=$(mktemp -d -p "$(dirname "$folder")")
+if [ ! -d "$target" ]; then
+  parent=$(dirname "$target")
+  while [ ! -d "$parent" ]; do parent=$(dirname "$parent"); done
+  [ "$parent" != / ] || { echo "will not cover /" >&2; exit 97; }
+  mkdir "$scratch/original"
+  mount --bind "$parent" "$scratch/original"
+  mount -t tmpfs tagrelay-test "$parent"
+  for entry in "$scratch/original"/* "$scratch/original"/.[!.]*; do
+    [ -e "$entry" ] || [ -L "$entry" ] || continue
+    name=$parent/$(basename "$entry")
+    if [ -L "$entry" ]; then cp -P "$entry" "$name"
+    elif [ -d "$entry" ]; then mkdir "$name"; mount --bind "$entry" "$name"
+    else touch "$name"; mount --bind "$entry" "$name"
+    fi
+  done
+  mkdir -p "$target"
+fi
+mount --bind "$folder" "$target"
+mkdir "$scratch/writes"
+mount -t tmpfs tagrelay-test "$scratch/writes"
+mkdir "$scratch/writes/upper" "$scratch/writes/work"
+mount -t overlay tagrelay-test -o "lowerdir=$prefix,upperdir=$scratch/writes/upper,workdir=$scratch/writes/work" "$prefix"
+unset OPENSSL_CONF
+exec "$@"
+"""
+
+
+def built_in_openssl_dir(libcrypto):
+    """The configuration folder compiled into a libcrypto: where the library looks for its
+    openssl.cnf unless told otherwise."""
+    found = re.search(rb'OPENSSLDIR: "([^"]*)"', libcrypto.read_bytes())
+    assert found, f"no OPENSSLDIR in {libcrypto}"
+    return found.group(1).decode()
+
+
+def stop_private_wine(process, prefix):
+    """Ends every Wine process of the private server the process belongs to."""
+    if process.poll() is None:
+        subprocess.run(["nsenter", f"--mount=/proc/{process.pid}/ns/mnt", "env",
+                        f"WINEPREFIX={prefix}", "wineserver", "-k"], capture_output=True,
+                       timeout=60)
+    process.wait(timeout=30)
+
+
+def test_openssl_configuration_in_the_built_in_folder_is_not_read(agent, wine, tls_peer,
+                                                                 tmp_path):
+    openssl_dir = built_in_openssl_dir(agent.folder / "libcrypto-3-x64.dll")
+    # Under Wine a path that starts with "/" is the host's path of that name.
+    assert openssl_dir.startswith("/"), f"cannot place a file at {openssl_dir!r} here"
+    if subprocess.run(["unshare", "--mount", "true"], capture_output=True).returncode != 0:
+        pytest.skip("no private mount namespace here (unshare --mount needs root)")
+    folder = tmp_path / "openssldir"
+    folder.mkdir()
+    (folder / "openssl.cnf").write_text(BREAKING_OPENSSL_CONF)
+    prefix = wine.build / "wineprefix"
+    agent.configure(port=tls_peer.port, tls=1)
+    agent.start(wrapper=["unshare", "--mount", "--propagation", "private", "bash", "-c",
+                         PRIVATE_WINE_WITH_FOLDER, "private-wine", folder, openssl_dir, prefix])
+    try:
+        wire = Wire(tls_peer)
+        wait_online(wire)
+        assert wire.ping(1, state="CommFault") >= 1
+    finally:
+        stop_private_wine(agent.process, prefix)
 
 
 # ---- urgent data --------------------------------------------------------------------------------

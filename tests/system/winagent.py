@@ -73,8 +73,11 @@ class Wine:
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout,
                               env=None if env is None else {**os.environ, **env})
 
-    def spawn(self, *args, env=None):
-        return subprocess.Popen([str(self.env_script), *map(str, args)], stdin=subprocess.DEVNULL,
+    def spawn(self, *args, env=None, wrapper=()):
+        """Starts a Windows program; wrapper is a command line the Wine command is handed to
+        (it ends by running its arguments)."""
+        return subprocess.Popen([*map(str, wrapper), str(self.env_script), *map(str, args)],
+                                stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 env=None if env is None else {**os.environ, **env})
 
@@ -117,9 +120,10 @@ class Agent:
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         return out.stdout.decode("utf-8", "replace")
 
-    def start(self, env=None):
-        """Starts tagrelay.exe; env adds environment variables (OPCSIM_CONFIG, say)."""
-        self.process = self.wine.spawn(windows_path(self.exe), env=env)
+    def start(self, env=None, wrapper=()):
+        """Starts tagrelay.exe; env adds environment variables (OPCSIM_CONFIG, say); wrapper is
+        a command that runs the Wine command line given to it (see Wine.spawn)."""
+        self.process = self.wine.spawn(windows_path(self.exe), env=env, wrapper=wrapper)
 
     def close(self, timeout=30):
         """Asks the window to close (WM_CLOSE) and returns the seconds it took to exit."""

@@ -47,8 +47,9 @@ class SimGroup final : public IOPCItemMgt,
   // made.
   void MarkDeleted();
   // Sends what changed to the advised sink when the update period is due (or a
-  // full set is owed).
-  void FireIfDue();
+  // full set is owed). A tick of the group's own timer is due on the timer's
+  // grid, whatever the lateness of the tick before it.
+  void FireIfDue(bool tick = false);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   OPCSIM_REFCOUNTED
