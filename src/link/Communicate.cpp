@@ -194,7 +194,8 @@ void TCommunicate::ClientConnected(const std::shared_ptr<TLinkClient>& Client) {
   // A restart (Apply) or the final teardown ends the pause at once rather than waiting for it.
   {
     std::unique_lock<std::mutex> Guard(Lock);
-    if (AttemptOvertaken.wait_for(Guard, ConnectedPause, [this] { return Closing || AbortAttempt; }))
+    if (AttemptOvertaken.wait_for(Guard, ConnectedPause,
+                                  [this] { return Closing || AbortAttempt; }))
       throw TAttemptAborted();
   }
   StartRequestThread(Client);

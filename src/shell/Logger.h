@@ -108,7 +108,7 @@ class TLogger {
   // Entries made on other threads, waiting for the window thread.
   std::mutex QueueLock;
   std::vector<TEntry> Queued;
-  TTicket LastQueued = 0;          // guarded by QueueLock
+  TTicket LastQueued = 0;         // guarded by QueueLock
   std::atomic<TTicket> Taken{0};  // every entry up to this ticket is in the log
 
 #ifdef _WIN32

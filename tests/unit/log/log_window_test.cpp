@@ -287,7 +287,8 @@ TEST(LogWindowTest, EntriesQueuedUnderALockKeepItsOrderAndAreWaitedForOutsideIt)
     }));
   }
   // Every sender got the lock and queued while the window thread was busy, and none returned.
-  for (auto& Done : Queued) EXPECT_EQ(Done.get_future().wait_for(ThreadBound), std::future_status::ready);
+  for (auto& Done : Queued)
+    EXPECT_EQ(Done.get_future().wait_for(ThreadBound), std::future_status::ready);
   for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(100ms), std::future_status::timeout);
   Release.set_value();
   for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(ThreadBound), std::future_status::ready);
