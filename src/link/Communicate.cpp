@@ -17,11 +17,11 @@
 
 namespace {
 // Pause between a connection coming up and its reader starting.
-constexpr int ConnectedPauseMs = 500;
+constexpr auto ConnectedPause = std::chrono::milliseconds(500);
 // Pause in a restart between disconnecting the client and releasing it.
 constexpr auto RestartPause = std::chrono::milliseconds(1000);
 
-// Raised inside an attempt that the final teardown has overtaken.
+// Raised inside an attempt that the final teardown or a restart has overtaken.
 struct TAttemptAborted : std::runtime_error {
   TAttemptAborted() : std::runtime_error("") {}
 };
@@ -179,9 +179,11 @@ void TCommunicate::Connect() {
       std::lock_guard<std::mutex> Guard(Lock);
       Aborted = Closing;
     }
+    // An attempt overtaken by a restart has no error of its own to tell.
+    const bool Overtaken = dynamic_cast<const TAttemptAborted*>(&E) != nullptr;
     const std::u16string Error = LinkErrorText(E);
-    SetState(Aborted ? TLinkState::Idle : TLinkState::Waiting, &Error);
-    if (!Aborted) Log(LogError, Error);
+    SetState(Aborted ? TLinkState::Idle : TLinkState::Waiting, Overtaken ? nullptr : &Error);
+    if (!Aborted && !Overtaken) Log(LogError, Error);
     Router->SetTCPClientProp(nullptr);
     if (Client) ReleaseClient(Client.get());
     if (!Aborted) TryReconnect();
@@ -189,7 +191,13 @@ void TCommunicate::Connect() {
 }
 
 void TCommunicate::ClientConnected(const std::shared_ptr<TLinkClient>& Client) {
-  if (ClosingEvent.WaitFor(ConnectedPauseMs)) throw TAttemptAborted();
+  // A restart (Apply) or the final teardown ends the pause at once rather than waiting for it.
+  {
+    std::unique_lock<std::mutex> Guard(Lock);
+    if (AttemptOvertaken.wait_for(Guard, ConnectedPause,
+                                  [this] { return Closing || AbortAttempt; }))
+      throw TAttemptAborted();
+  }
   StartRequestThread(Client);
   ReconnectTimer->SetTCPClientProp(*Client);
   Router->ExpectGreeting();
@@ -266,6 +274,7 @@ void TCommunicate::Restart() {
     Connecting = IdTCPClient;
     AbortAttempt = true;
   }
+  AttemptOvertaken.notify_all();
   // An attempt still opening its connection fails at once (and arms the next one) instead of
   // keeping this thread, perhaps the window thread, waiting for the network.
   if (Connecting) Connecting->AbortConnect();
@@ -307,7 +316,7 @@ void TCommunicate::FinalTeardown() {
     if (Closing) return;
     Closing = true;
   }
-  ClosingEvent.Set();
+  AttemptOvertaken.notify_all();
   ReconnectTimer->Terminate();
   CutOff();
   ReconnectTimer->WaitFor();

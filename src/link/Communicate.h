@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -125,7 +126,7 @@ class TCommunicate {
   bool FirstAttemptArmed = false;
   bool Closing = false;  // set once by the final teardown: no new connection or reader after it
   bool AbortAttempt = false;  // set while a restart waits for the attempt under way
-  TWaitEvent ClosingEvent;
+  std::condition_variable AttemptOvertaken;  // Closing or AbortAttempt was set
   TPumpingLock ConnectLock;  // one attempt or restart at a time
 
   TLinkCounters LinkCounters;

@@ -1,5 +1,6 @@
 #include "Router.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -301,7 +302,10 @@ void TRouter::SendListServers(int32_t Mode, int32_t TransID) {
     std::lock_guard Guard(UidLock);
     UidText = Uid;
   }
-  WriteLine(ListServersMessage(Mode, TransID, UidText, Servers), Mode == 1);
+  TLogger* Current = Logger;
+  const TLogger::TTicket Written =
+      WriteLine(ListServersMessage(Mode, TransID, UidText, Servers), Mode == 1, Current);
+  if (Current) Current->Deliver(Written);
   Log(LogDone, u"GetListServers", TransID);
 }
 
@@ -365,10 +369,13 @@ void TRouter::ErrorSetValueAnswer(const std::u16string&, int32_t TransID,
   LogAndSendError(ErrorSetValueMessage(TransID, ValueName, ErrorCode), ErrorCode, TransID);
 }
 
+// The line's entries and the answer's own are handed to the log together, once the line is out.
 void TRouter::SendAndLog(const std::u16string& Msg, const std::u16string& LogText,
                          int32_t TransID) {
-  TCPSend(Msg);
-  Log(LogDone, LogText, TransID);
+  TLogger* Current = Logger;
+  const TLogger::TTicket Written = WriteLine(Msg, false, Current);
+  const TLogger::TTicket Done = Current ? Current->Queue(LogDone, LogText, TransID) : 0;
+  if (Current) Current->Deliver(std::max(Written, Done));
 }
 
 void TRouter::LogAndSendError(const std::u16string& Msg, int32_t ErrorCode, int32_t TransID) {
@@ -402,32 +409,39 @@ void TRouter::MarkGreeted(const std::shared_ptr<TLinkClient>& Client) {
 }
 
 void TRouter::TCPSend(const std::u16string& Msg) {
-  WriteLine(Msg, false);
+  TLogger* Current = Logger;
+  const TLogger::TTicket Written = WriteLine(Msg, false, Current);
+  if (Current) Current->Deliver(Written);
 }
 
-// The wait comes before the writer's lock, which the greeting itself needs.
-void TRouter::WriteLine(const std::u16string& Msg, bool Greeting) {
-  if (!WaitForGreeting(Greeting)) return;
+// The wait comes before the writer's lock, which the greeting itself needs. The write's entries
+// are queued under the lock, so that they keep the order of the lines, and the caller hands them
+// over (Deliver) after it: no writer waits for the window thread while holding the lock.
+TLogger::TTicket TRouter::WriteLine(const std::u16string& Msg, bool Greeting, TLogger* Log) {
+  if (!WaitForGreeting(Greeting)) return 0;
   std::lock_guard Writer(WriteLock);
   std::shared_ptr<TLinkClient> Client = UsableClient(Greeting);
-  if (!Client) return;
+  if (!Client) return 0;
+  auto Queue = [Log](const char16_t* Text) { return Log ? Log->Queue(LogInfo, Text) : 0; };
+  TLogger::TTicket Logged = 0;
   try {
-    Log(LogInfo, u"Socket Ecn", 0);
+    Logged = Queue(u"Socket Ecn");
     if ((Client = UsableClient(Greeting))) Client->DefStringEncoding = TTextEncoding::Utf8;
-    Log(LogInfo, u"Socket Write", 0);
+    Logged = std::max(Logged, Queue(u"Socket Write"));
     if ((Client = UsableClient(Greeting))) Client->WriteLn(Msg);
     if (TLinkCounters* C = Counters; Client && C) TLinkCounters::Add(C->Written);
   } catch (...) {
-    Log(LogInfo, u"TCP Write Exception", 0);
+    Logged = std::max(Logged, Queue(u"TCP Write Exception"));
     // Only the failed transport is marked: one handed over meanwhile stays usable.
     {
       std::lock_guard Guard(ClientLock);
       if (IdTCPClient == Client) TCPOnError = true;
     }
     GreetingWritten.notify_all();  // lines waiting for a greeting that failed give up
-    return;
+    return Logged;
   }
   if (Greeting && Client) MarkGreeted(Client);
+  return Logged;
 }
 
 void TRouter::Log(int32_t Cmd, const std::u16string& Text, int32_t TransID) {

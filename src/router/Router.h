@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LinkRouter.h"
+#include "Logger.h"
 #include "MyQueue.h"
 #include "OPCDiscovery.h"
 #include "OPCTypes.h"
@@ -20,7 +21,6 @@
 #include "UpdateTimer.h"
 
 class TLinkClient;
-class TLogger;
 class TOPCInteractor;
 class TqvJSONobject;
 
@@ -105,7 +105,8 @@ class TRouter : public TLinkRouter {
   int FindSlot(const std::u16string& Name, const std::u16string& Guid) const;
   TOPCInteractor* InteractorOf(const std::u16string& OPCServerID) const;
   void QueueTask(const std::u16string& OPCServerID, const TElement& Task);
-  void WriteLine(const std::u16string& Msg, bool Greeting);
+  // Writes Msg and queues its entries on Log (null: none); returns the ticket to deliver.
+  TLogger::TTicket WriteLine(const std::u16string& Msg, bool Greeting, TLogger* Log);
   bool WaitForGreeting(bool Greeting);
   void MarkGreeted(const std::shared_ptr<TLinkClient>& Client);
   std::shared_ptr<TLinkClient> UsableClient(bool Greeting) const;

@@ -14,8 +14,8 @@ inline constexpr int32_t LogDone = 0;
 inline constexpr int32_t LogInfo = 1;
 inline constexpr int32_t LogError = 2;
 
-// The log message sent to the main window: WPARAM the entry kind, LPARAM the entry's text as
-// zero-terminated UTF-16 characters (WM_USER + 1).
+// The log message sent to the main window: entries are waiting for the window thread (TLogger);
+// WPARAM and LPARAM are 0 (WM_USER + 1).
 inline constexpr unsigned WM_LOGMESSAGE = 0x401;
 
 // The text of an entry: Text, followed by " TransID = " and TransID when TransID is above 0.

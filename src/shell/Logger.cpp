@@ -25,28 +25,55 @@ TLogger::~TLogger() {
 TLogger::~TLogger() = default;
 #endif
 
-void TLogger::ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
+TLogger::TTicket TLogger::Queue(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
   TLogFile* File = LogFile;
-  if (!LogEnabled && !File) return;
+  if (!LogEnabled && !File) return 0;
   std::u16string Entry = LogEntryText(Text, TransID);
   if (File) File->Append(LogEntryLines(Cmd, Entry));
-  if (!LogEnabled) return;
+  if (!LogEnabled) return 0;
+  const TTicket Ticket = Enqueue(Cmd, std::move(Entry));
 #ifdef _WIN32
-  if (FrmHandle && GetCurrentThreadId() != WindowThread) {
-    SendMessageW(FrmHandle, WM_LOGMESSAGE, static_cast<WPARAM>(Cmd),
-                 reinterpret_cast<LPARAM>(Entry.c_str()));
-    return;
-  }
+  if (FrmHandle && GetCurrentThreadId() != WindowThread) return Ticket;
 #endif
-  MessageToLog(Cmd, Entry);
+  TakeQueued();
+  return Ticket;
+}
+
+TLogger::TTicket TLogger::Enqueue(int32_t Cmd, std::u16string Text) {
+  std::lock_guard<std::mutex> Guard(QueueLock);
+  Queued.push_back({Cmd, std::move(Text)});
+  return ++LastQueued;
 }
 
 void TLogger::MessageToLog(int32_t Cmd, std::u16string_view Text) {
-  std::vector<std::u16string> Added = LogEntryLines(Cmd, Text);
+  Enqueue(Cmd, std::u16string(Text));
+  TakeQueued();
+}
+
+void TLogger::Deliver(TTicket Ticket) {
+  if (Ticket == 0 || Taken >= Ticket) return;
+#ifdef _WIN32
+  // The window thread takes every entry queued before this message; the reply comes once it has.
+  if (FrmHandle) SendMessageW(FrmHandle, WM_LOGMESSAGE, 0, 0);
+#endif
+}
+
+// The lines' lock is held from taking the entries to appending them, so that entries taken by
+// two threads (without a window) still reach the log in the order they were queued.
+void TLogger::TakeQueued() {
   {
     std::lock_guard<std::mutex> Guard(LinesLock);
-    Log.Append(Added);
+    std::vector<TEntry> Entries;
+    TTicket Last = 0;
+    {
+      std::lock_guard<std::mutex> QueueGuard(QueueLock);
+      Entries.swap(Queued);
+      Last = LastQueued;
+    }
+    if (Entries.empty()) return;
+    for (const TEntry& Entry : Entries) Log.Append(LogEntryLines(Entry.Cmd, Entry.Text));
     Log.Trim();
+    Taken = Last;
   }
   ViewChanged();
 }

@@ -1,9 +1,13 @@
 // The system's only log: a bounded list of lines shown in the main window's log view. Any thread
 // may add an entry; the entry is formatted and appended on the window thread.
 //
-// On Windows an entry made on another thread travels to the window thread as the synchronous
-// message WM_LOGMESSAGE, which the main window hands to MessageToLog; the sender waits until the
-// window thread has taken its entry. An entry made on the window thread is appended directly.
+// On Windows an entry made on another thread is queued, and the main window is told by the
+// synchronous message WM_LOGMESSAGE, which it hands to TakeQueued: the window thread takes every
+// queued entry, in the order they were queued. The sender waits until the window thread has taken
+// its entry; an entry taken with an earlier sender's message needs no message of its own. A
+// sender may queue entries while it holds a lock and wait for them after releasing it (Queue,
+// then Deliver), so that the order of the entries follows the lock without the lock being held
+// while the window thread is busy. An entry made on the window thread is appended directly.
 // The view draws its rows from the log's lines and repaints on a timer of its own, so neither
 // the sender nor the window thread waits for painting. Without a window (the native build and
 // headless use), entries are appended on the calling thread.
@@ -38,13 +42,29 @@ class TLogger {
   TLogger(const TLogger&) = delete;
   TLogger& operator=(const TLogger&) = delete;
 
+  // Identifies a queued entry; entries queued later have greater tickets. 0: no entry.
+  using TTicket = std::uint64_t;
+
   // Any thread. Makes an entry of kind Cmd; a TransID above 0 is appended to the text. Returns
   // once the window thread has taken the entry, or at once while logging is off. With a log file
   // the entry is also queued for the file, whether logging is on or not.
-  void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0);
+  void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0) {
+    Deliver(Queue(Cmd, Text, TransID));
+  }
+  // Any thread. The first half of ToLog: makes the entry and queues it for the window thread
+  // without waiting (without a window, or on the window thread, it is appended at once). Returns
+  // its ticket for Deliver; 0 while logging is off.
+  TTicket Queue(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0);
+  // Any thread. The second half: returns once the window thread has taken every entry up to
+  // Ticket (at once for 0 or for entries already taken).
+  void Deliver(TTicket Ticket);
 
-  // Window thread. Appends the lines of one entry, keeps MaxLines lines and tells the view.
+  // Window thread. Appends an entry whether or not logging is on (after the entries queued
+  // before it).
   void MessageToLog(int32_t Cmd, std::u16string_view Text);
+  // Window thread, on WM_LOGMESSAGE. Appends the lines of every queued entry, keeps MaxLines
+  // lines and tells the view.
+  void TakeQueued();
   // Window thread. Empties the log and its view.
   void Clear();
 
@@ -72,12 +92,24 @@ class TLogger {
   bool LineText(std::uint64_t Number, std::u16string& Text) const;
 
  private:
+  struct TEntry {
+    int32_t Cmd;
+    std::u16string Text;
+  };
+
+  TTicket Enqueue(int32_t Cmd, std::u16string Text);
   void ViewChanged();
 
   std::atomic<bool> LogEnabled{false};
   std::atomic<TLogFile*> LogFile{nullptr};
   mutable std::mutex LinesLock;
   TLogLines Log;
+
+  // Entries made on other threads, waiting for the window thread.
+  std::mutex QueueLock;
+  std::vector<TEntry> Queued;
+  TTicket LastQueued = 0;         // guarded by QueueLock
+  std::atomic<TTicket> Taken{0};  // every entry up to this ticket is in the log
 
 #ifdef _WIN32
   TLogView* View = nullptr;

@@ -255,7 +255,7 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       }
       break;
     case WM_LOGMESSAGE:
-      return WMLogMessage(WParam, LParam);
+      return WMLogMessage();
     case WM_TIMER:
       if (WParam != StatusTimerId) break;
       ShowStatus();
@@ -476,14 +476,17 @@ void TMainFrm::ShowQueryCount() {
 // window's input, the view's refresh and closing, since sent messages always go before posted
 // ones. An Apply or Close arriving in the pass runs once the pass is over, after the sender was
 // released, so it never waits for a thread that is itself waiting for this handler.
-LRESULT TMainFrm::WMLogMessage(WPARAM WParam, LPARAM LParam) {
-  if (LParam) {
-    Logger->MessageToLog(static_cast<int>(WParam),
-                         std::u16string(reinterpret_cast<const char16_t*>(LParam)));
-  }
+LRESULT TMainFrm::WMLogMessage() {
+  Logger->TakeQueued();
   if (InSendMessage()) ReplyMessage(1);
-  if (!FGate.Busy()) ProcessPendingMessages();
+  if (!FGate.Busy() && MessagesWaiting()) ProcessPendingMessages();
   return 1;
+}
+
+// Whether anything but sent messages waits in the queue. The sent-message bit is left alone:
+// asking for it would clear its "new" state, which the link's waits watch.
+bool TMainFrm::MessagesWaiting() {
+  return HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_SENDMESSAGE)) != 0;
 }
 
 // One pass over the messages waiting in the queue.

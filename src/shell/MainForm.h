@@ -59,7 +59,8 @@ class TMainFrm {
   void IncQuery();
   void ShowQueryCount();
   void FormClose();
-  LRESULT WMLogMessage(WPARAM WParam, LPARAM LParam);
+  LRESULT WMLogMessage();
+  static bool MessagesWaiting();
   void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
   void ShowStatus();

@@ -369,6 +369,26 @@ TEST_F(CommunicateTest, RestartAbortsAnAttemptHangingInConnectAndTheNewSettingsT
   EXPECT_EQ(Line, Greeting);
 }
 
+// A restart (Apply) right after a connection came up, in the pause before the reader starts,
+// overtakes that attempt instead of waiting for the pause, the greeting and the restart's pause
+// on the connection: the first connection closes without a greeting and the next attempt uses
+// the new settings.
+TEST_F(CommunicateTest, RestartInThePauseAfterConnectingOvertakesTheAttempt) {
+  TLoopbackServer First;
+  StartLink(First.Port());
+  auto Peer = First.Accept(NextAttemptMs);
+  ASSERT_TRUE(Peer);
+
+  TLoopbackServer Second;
+  Comm->SetPortProp(Second.Port());
+  EXPECT_LT(MsOf([&] { Comm->Disconnect(true); }), NeverHangsMs);
+  std::string Line;
+  EXPECT_FALSE(Peer->ReadLine(Line, 3000)) << "greeted: " << Line;
+  std::string Again;
+  ASSERT_TRUE(AcceptLink(Second, 2 * NextAttemptMs, &Again));
+  EXPECT_EQ(Again, Greeting);
+}
+
 TEST_F(CommunicateTest, FinalTeardownAbortsAnAttemptHangingInConnect) {
   THangingListener Hanging;
   ASSERT_TRUE(Hanging.Full());

@@ -53,9 +53,7 @@ class TWindowLog {
   static LRESULT CALLBACK WindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
     auto* Self = reinterpret_cast<TWindowLog*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
     if (Msg == WM_LOGMESSAGE && Self) {
-      if (LParam)
-        Self->Logger->MessageToLog(static_cast<int32_t>(WParam),
-                                   reinterpret_cast<const char16_t*>(LParam));
+      Self->Logger->TakeQueued();
       return 1;
     }
     return DefWindowProcW(Window, Msg, WParam, LParam);

@@ -5,11 +5,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -101,9 +103,7 @@ class TTestLogWindow {
     switch (Msg) {
       case WM_LOGMESSAGE:
         // What the main window's WMLogMessage does.
-        if (LParam)
-          Self->Logger->MessageToLog(static_cast<int32_t>(WParam),
-                                     reinterpret_cast<const char16_t*>(LParam));
+        Self->Logger->TakeQueued();
         return 1;
       case WM_NOTIFY: {
         LRESULT Result = 0;
@@ -252,6 +252,55 @@ TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
   EXPECT_EQ(Shown.wait_for(ThreadBound), std::future_status::ready);
   Blocker.join();
   EXPECT_EQ(Window.ViewLines(), TLines{u"shown"});
+}
+
+// A sender queues its entries under its own lock and waits for them after releasing it, so a
+// busy window thread holds up no other holder of that lock; the entries keep the lock's order,
+// and the window thread takes all that are waiting at once.
+TEST(LogWindowTest, EntriesQueuedUnderALockKeepItsOrderAndAreWaitedForOutsideIt) {
+  TTestLogWindow Window(true);
+  Window.Run([&] { Window.Log().Clear(); });
+  std::promise<void> Entered, Release;
+  std::shared_future<void> Released = Release.get_future().share();
+  std::thread Blocker([&] {
+    Window.Run([&Entered, Released] {
+      Entered.set_value();
+      Released.wait();
+    });
+  });
+  Entered.get_future().wait();
+
+  constexpr int Senders = 8;
+  std::mutex Writer;
+  std::vector<std::promise<void>> Queued(Senders);
+  std::vector<std::future<void>> Delivered;
+  for (int S = 0; S < Senders; ++S) {
+    Delivered.push_back(std::async(std::launch::async, [&, S] {
+      TLogger::TTicket Ticket = 0;
+      {
+        std::lock_guard<std::mutex> Guard(Writer);
+        Ticket = Window.Log().Queue(LogInfo, u"line " + Decimal(S) + u" a");
+        Ticket = std::max(Ticket, Window.Log().Queue(LogInfo, u"line " + Decimal(S) + u" b"));
+      }
+      Queued[S].set_value();
+      Window.Log().Deliver(Ticket);
+    }));
+  }
+  // Every sender got the lock and queued while the window thread was busy, and none returned.
+  for (auto& Done : Queued)
+    EXPECT_EQ(Done.get_future().wait_for(ThreadBound), std::future_status::ready);
+  for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(100ms), std::future_status::timeout);
+  Release.set_value();
+  for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(ThreadBound), std::future_status::ready);
+  Blocker.join();
+
+  TLines Lines = Window.ViewLines();
+  ASSERT_EQ(Lines.size(), 2u * Senders);
+  for (std::size_t I = 0; I < Lines.size(); I += 2) {
+    const std::u16string Sender = Lines[I].substr(0, Lines[I].size() - 2);
+    EXPECT_EQ(Lines[I], Sender + u" a");
+    EXPECT_EQ(Lines[I + 1], Sender + u" b") << "the pair queued under one lock stays together";
+  }
 }
 
 std::u16string ClipboardText(HWND Owner) {

@@ -487,6 +487,29 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
   ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 
+// Apply right after the connection came up, while the agent pauses before starting its reader,
+// overtakes that attempt instead of waiting through the pause, the router's start and the
+// restart's pause on the connection; the next attempt uses the new port. The bound only catches
+// such a wait.
+TEST(MainWindow, ApplyRightAfterTheConnectionCameUpDoesNotWaitForItsStart) {
+  TScadaListener first;
+  TScadaListener second;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(first.Port()) +
+                          "\r\nuid=gui-overtaken\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  app.SetText(app.Control(IDC_SERVERPORTEDIT), Widen(std::to_string(second.Port())));
+  ASSERT_TRUE(WaitUntil([&] { return first.Accepted() > 0; }, 20s)) << "no first connection";
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(ApplyAndGetBox(app), nullptr);
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  std::printf("Apply right after the connection came up returned in %.2f s\n", took);
+  EXPECT_LT(took, 5.0);
+  EXPECT_TRUE(WaitUntil([&] { return second.HasLineContaining("gui-overtaken"); }, 20s))
+      << "no connection with the new port";
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
 std::wstring ClipboardText() {
   std::wstring text;
   if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
