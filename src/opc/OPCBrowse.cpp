@@ -12,7 +12,6 @@ const std::u16string Empty;
 bool ReadEnumNames(IEnumString* Enum, size_t Limit, std::vector<std::u16string>& Names) {
   Names.clear();
   if (Enum == nullptr) return true;
-  Enum->Reset();
   LPOLESTR Batch[TBrowseWalk::BatchSize];
   for (;;) {
     std::fill(std::begin(Batch), std::end(Batch), nullptr);
@@ -53,11 +52,17 @@ int32_t TBrowseWalk::ReadLeaves(DWORD AccessFilter, std::vector<std::u16string>&
 int32_t TBrowseWalk::BrowseBranch(const std::u16string& Prefix, const TSeparatorIndexis& Positions,
                                   int Depth) {
   std::vector<std::u16string> Leaves, Readable, Writeable;
-  for (auto [Filter, Names] : {std::pair<DWORD, std::vector<std::u16string>*>{0, &Leaves},
-                               {OPC_READABLE, &Readable},
-                               {OPC_WRITEABLE, &Writeable}}) {
-    const int32_t Result = ReadLeaves(Filter, *Names);
-    if (Result < 0) return Result;
+  int32_t Result = ReadLeaves(0, Leaves);
+  if (Result < 0) return Result;
+  // The access-filtered lists only mark the leaves listed above: a level without leaves needs
+  // neither (two enumerations, six calls fewer out of process).
+  if (!Leaves.empty()) {
+    for (auto [Filter, Names] : {std::pair<DWORD, std::vector<std::u16string>*>{OPC_READABLE,
+                                                                               &Readable},
+                                 {OPC_WRITEABLE, &Writeable}}) {
+      Result = ReadLeaves(Filter, *Names);
+      if (Result < 0) return Result;
+    }
   }
   // Membership in the access-filtered lists is looked up in sets instead of rescanning them.
   const std::unordered_set<std::u16string> ReadableSet(Readable.begin(), Readable.end());
@@ -73,7 +78,7 @@ int32_t TBrowseWalk::BrowseBranch(const std::u16string& Prefix, const TSeparator
   if (!ReadEnumNames(BranchEnum.Get(), MaxNamesPerBranch, Branches)) return Exceeded;
   for (const auto& Branch : Branches) {
     if (Browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, OleArg(Branch)) != S_OK) continue;
-    int32_t Result = Exceeded;
+    Result = Exceeded;
     if (Depth + 1 < MaxDepth) {
       const std::u16string SubPrefix = Prefix.empty() ? Branch : Prefix + u"." + Branch;
       TSeparatorIndexis SubPositions = Positions;

@@ -12,8 +12,9 @@
 #include "OPCComm.h"
 #include "OPCServer.h"
 
-// Reads the names of an enumeration from its start, up to BatchSize names per call. False when
-// the enumeration holds more than Limit names (Names then holds the first ones read).
+// Reads the names of a fresh enumeration (no Reset: one round trip fewer out of process), up to
+// BatchSize names per call. False when the enumeration holds more than Limit names (Names then
+// holds the first ones read).
 bool ReadEnumNames(IEnumString* Enum, size_t Limit, std::vector<std::u16string>& Names);
 
 class TBrowseWalk {

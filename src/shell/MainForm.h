@@ -30,6 +30,9 @@ class TMainFrm {
   TMainFrm(const TMainFrm&) = delete;
   TMainFrm& operator=(const TMainFrm&) = delete;
 
+  // The result of setting the process-wide COM security at start; a failure is logged once the
+  // log exists. Before Create.
+  void SetComSecurityProp(HRESULT Value) { FComSecurity = Value; }
   // Creates the window (running FormCreate) and shows it. False when the window cannot be made.
   bool Create(int ShowCommand);
   HWND Handle() const { return FHandle; }
@@ -78,6 +81,7 @@ class TMainFrm {
 
   HINSTANCE FInstance;
   std::function<double()> FNextRandom;
+  HRESULT FComSecurity = S_OK;
   HWND FHandle = nullptr;
   UINT FDpi = 96;
   HFONT FFont = nullptr;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "ComSecurity.h"
 #include "Communicate.h"
 #include "CrashRecord.h"
 #include "IniFile.h"
@@ -19,7 +20,10 @@ void TMainFrm::FormCreate() {
   TrayIcon = std::make_unique<TTrayIcon>(FHandle, TrayIconId, WM_TRAYICON, L"Tagrelay");
   TrayIcon->Show(FIconDisconnected);
   QueryCount = 0;
-  if (ReadIni()) InitCommunicate();
+  const bool IniRead = ReadIni();
+  // After ReadIni, which clears the log.
+  if (FAILED(FComSecurity)) Logger->ToLog(LogError, ComSecurityFailureText(FComSecurity), 0);
+  if (IniRead) InitCommunicate();
   ShowStatus();
   SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
 }

@@ -3,17 +3,22 @@
 #include <commctrl.h>
 
 #include "AppConfig.h"
+#include "ComSecurity.h"
 #include "CrashRecord.h"
 #include "MainForm.h"
 
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
   InstallCrashRecords();
+  // Before anything is marshalled; the agent runs on whatever the result.
+  TComSecurity comSecurity;
+
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
   // Seeded from the clock once, before the window exists.
   TUnitRandom random;
   TMainFrm mainFrm(Instance, [&random] { return random.Next(); });
+  mainFrm.SetComSecurityProp(comSecurity.Result());
   if (!mainFrm.Create(ShowCommand)) return 1;
 
   MSG msg;

@@ -45,10 +45,12 @@ def settled_log_rows(wine, seconds=20):
     """The log view's rows once the start has replaced the view's placeholder row (the view
     refreshes on a timer, so a read right after the window appears may still see it)."""
     deadline = time.monotonic() + seconds
+    last = None
     while True:
         rows = log_text(wine).split("\r\n")
-        if rows[0] != "MemoLog" or time.monotonic() > deadline:
+        if (rows[0] != "MemoLog" and rows == last) or time.monotonic() > deadline:
             return rows
+        last = rows
         time.sleep(0.2)
 
 

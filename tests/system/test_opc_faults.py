@@ -1,12 +1,20 @@
 """OPC servers that fail: each profile runs one agent whose simulator configuration (chosen with
 OPCSIM_CONFIG) gives both servers fault switches, and checks the answers on the wire: every
 server state in "ping", a server whose status calls fail until it is declared lost and connected
-again, browse and group failures, and a flood of requests on a slow server beyond its queue."""
+again, browse and group failures, and a flood of requests on a slow server beyond its queue.
+
+One fault agent runs at a time. Out of process, COM starts a server process from the activating
+agent (with that agent's OPCSIM_CONFIG) but hands the class object to whichever client of the
+class connects first: two agents activating the same class at once (one of them connecting its
+lost server again) can swap their servers and with them their faults."""
 import json
+import os
+import signal
 import time
 
 import pytest
 
+from load_support import server_pids
 from winagent import Agent, windows_path
 from scada_peer import ScadaPeer
 from wire import (EDGE, OPCSIM_MODE, SIM, Wire, compact, fault_config, is_push, recorded,
@@ -44,6 +52,7 @@ class FaultAgent:
     def __init__(self, wine, folder, name):
         sim_faults, edge_faults, sim_mode, edge_mode = PROFILES[name]
         config = fault_config(folder / "opcsim.json", sim_faults, edge_faults)
+        self.earlier_servers = self._servers()
         self.peer = ScadaPeer().start()
         self.agent = Agent(wine, folder, f"tagrelay-{name}.exe")
         self.agent.configure(port=self.peer.port)
@@ -90,9 +99,22 @@ class FaultAgent:
             self._recovery = (lost, back)
         return self._recovery
 
+    @staticmethod
+    def _servers():
+        return set(server_pids(SIM) + server_pids(EDGE)) if OPCSIM_MODE == "local" else set()
+
     def close(self):
         self.agent.kill()
         self.peer.stop()
+        # A server process this agent started last may not have been taken yet: left running, it
+        # would hand its class object (and this agent's faults) to the next agent.
+        for _ in range(2):  # a process the agent was starting as it died shows up a little later
+            for pid in self._servers() - self.earlier_servers:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            time.sleep(0.5)
 
 
 @pytest.fixture(scope="module")
@@ -101,6 +123,8 @@ def fault_agents(wine, tmp_path_factory):
 
     def get(name):
         if name not in started:
+            while started:
+                started.popitem()[1].close()
             started[name] = FaultAgent(wine, tmp_path_factory.mktemp(name), name)
         return started[name]
 

@@ -53,12 +53,14 @@ class OPCBrowseTest : public ::testing::Test {
   std::unique_ptr<TOPCServer> Server;
 };
 
-// 600 names end with an S_FALSE batch of 88, 256 with an empty S_FALSE batch after a full one.
+// 600 names end with an S_FALSE batch of 88, 256 with an empty S_FALSE batch after a full one;
+// a level without leaves is not browsed with the access filters.
 TEST_F(OPCBrowseTest, BatchesGiveTheWholeTableInWalkOrder) {
   TFakeBranch Deep{u"Deep", Leaves(u"Small.Deep", 300), {}};
   TFakeBranch Small{u"Small", Leaves(u"Small", 1), {Deep}};
   TFakeBranch Exact{u"Exact", Leaves(u"Exact", 256), {}};
-  State->Root = TFakeBranch{u"", Leaves(u"", 600), {Exact, Small}};
+  TFakeBranch Bare{u"Bare", {}, {}};
+  State->Root = TFakeBranch{u"", Leaves(u"", 600), {Exact, Small, Bare}};
   Start();
 
   struct TLevel {
@@ -99,7 +101,8 @@ TEST_F(OPCBrowseTest, BatchesGiveTheWholeTableInWalkOrder) {
     const int Writeable = Level.Count - (Level.Count + 2) / 3;
     Calls += Batches(Level.Count) + Batches(Readable) + Batches(Writeable);
   }
-  Calls += Batches(2) + Batches(0) + Batches(1) + Batches(0);
+  Calls += Batches(3) + Batches(0) + Batches(1) + Batches(0);
+  Calls += Batches(0) + Batches(0);  // Bare: its leaves and its branches, both none
   EXPECT_EQ(State->NextCalls, Calls);
 }
 
@@ -158,6 +161,9 @@ TEST_F(OPCBrowseTest, EndlessEnumerationStopsAtLimit) {
   EXPECT_EQ(Narrow(Names[999]), "L000");
 
   State->EndlessEnums = false;
+  Enum.Reset();
+  ASSERT_TRUE(SUCCEEDED(
+      Browser->BrowseOPCItemIDs(OPC_LEAF, OleArg(u""), VT_EMPTY, 0, Enum.GetAddressOf())));
   EXPECT_TRUE(ReadEnumNames(Enum.Get(), 3, Names)) << "exactly at the limit is not too long";
   EXPECT_EQ(Names.size(), 3u);
 }
