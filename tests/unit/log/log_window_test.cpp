@@ -226,19 +226,38 @@ TEST(LogWindowTest, EntriesFromSeveralThreadsStayWholeInOrderAndBounded) {
   EXPECT_GE(Top + PerPage, 300);
 }
 
+// Keeps the window thread busy inside a task of its own from construction until Free.
+class TBusyWindowThread {
+ public:
+  explicit TBusyWindowThread(TTestLogWindow& Window) {
+    std::shared_future<void> Released = Release.get_future().share();
+    Blocker = std::thread([this, &Window, Released] {
+      Window.Run([this, Released] {
+        Entered.set_value();
+        Released.wait();
+      });
+    });
+    Entered.get_future().wait();
+  }
+  TBusyWindowThread(const TBusyWindowThread&) = delete;
+  TBusyWindowThread& operator=(const TBusyWindowThread&) = delete;
+  ~TBusyWindowThread() { Free(); }
+
+  void Free() {
+    if (!Blocker.joinable()) return;
+    Release.set_value();
+    Blocker.join();
+  }
+
+ private:
+  std::promise<void> Entered, Release;
+  std::thread Blocker;
+};
+
 TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
   TTestLogWindow Window(false);
   Window.Run([&] { Window.Log().Clear(); });
-  // Keep the window thread busy until Release is set.
-  std::promise<void> Entered, Release;
-  std::shared_future<void> Released = Release.get_future().share();
-  std::thread Blocker([&] {
-    Window.Run([&Entered, Released] {
-      Entered.set_value();
-      Released.wait();
-    });
-  });
-  Entered.get_future().wait();
+  TBusyWindowThread Busy(Window);
 
   // Logging off: returns at once although the window thread is busy.
   auto Dropped = std::async(std::launch::async, [&] { Window.Log().ToLog(LogInfo, u"dropped"); });
@@ -248,9 +267,8 @@ TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
   auto Shown = std::async(std::launch::async, [&] { Window.Log().ToLog(LogInfo, u"shown"); });
   // It cannot return while the window thread is busy.
   EXPECT_EQ(Shown.wait_for(200ms), std::future_status::timeout);
-  Release.set_value();
+  Busy.Free();
   EXPECT_EQ(Shown.wait_for(ThreadBound), std::future_status::ready);
-  Blocker.join();
   EXPECT_EQ(Window.ViewLines(), TLines{u"shown"});
 }
 
@@ -260,15 +278,7 @@ TEST(LogWindowTest, ASenderWaitsForTheWindowThreadUnlessLoggingIsOff) {
 TEST(LogWindowTest, EntriesQueuedUnderALockKeepItsOrderAndAreWaitedForOutsideIt) {
   TTestLogWindow Window(true);
   Window.Run([&] { Window.Log().Clear(); });
-  std::promise<void> Entered, Release;
-  std::shared_future<void> Released = Release.get_future().share();
-  std::thread Blocker([&] {
-    Window.Run([&Entered, Released] {
-      Entered.set_value();
-      Released.wait();
-    });
-  });
-  Entered.get_future().wait();
+  TBusyWindowThread Busy(Window);
 
   constexpr int Senders = 8;
   std::mutex Writer;
@@ -290,9 +300,8 @@ TEST(LogWindowTest, EntriesQueuedUnderALockKeepItsOrderAndAreWaitedForOutsideIt)
   for (auto& Done : Queued)
     EXPECT_EQ(Done.get_future().wait_for(ThreadBound), std::future_status::ready);
   for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(100ms), std::future_status::timeout);
-  Release.set_value();
+  Busy.Free();
   for (auto& Done : Delivered) EXPECT_EQ(Done.wait_for(ThreadBound), std::future_status::ready);
-  Blocker.join();
 
   TLines Lines = Window.ViewLines();
   ASSERT_EQ(Lines.size(), 2u * Senders);
