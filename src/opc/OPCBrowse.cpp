@@ -57,12 +57,8 @@ int32_t TBrowseWalk::BrowseBranch(const std::u16string& Prefix, const TSeparator
   // The access-filtered lists only mark the leaves listed above: a level without leaves needs
   // neither (two enumerations, six calls fewer out of process).
   if (!Leaves.empty()) {
-    for (auto [Filter, Names] : {std::pair<DWORD, std::vector<std::u16string>*>{OPC_READABLE,
-                                                                               &Readable},
-                                 {OPC_WRITEABLE, &Writeable}}) {
-      Result = ReadLeaves(Filter, *Names);
-      if (Result < 0) return Result;
-    }
+    if ((Result = ReadLeaves(OPC_READABLE, Readable)) < 0) return Result;
+    if ((Result = ReadLeaves(OPC_WRITEABLE, Writeable)) < 0) return Result;
   }
   // Membership in the access-filtered lists is looked up in sets instead of rescanning them.
   const std::unordered_set<std::u16string> ReadableSet(Readable.begin(), Readable.end());

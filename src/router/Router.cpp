@@ -302,10 +302,7 @@ void TRouter::SendListServers(int32_t Mode, int32_t TransID) {
     std::lock_guard Guard(UidLock);
     UidText = Uid;
   }
-  TLogger* Current = Logger;
-  const TLogger::TTicket Written =
-      WriteLine(ListServersMessage(Mode, TransID, UidText, Servers), Mode == 1, Current);
-  if (Current) Current->Deliver(Written);
+  SendLine(ListServersMessage(Mode, TransID, UidText, Servers), Mode == 1);
   Log(LogDone, u"GetListServers", TransID);
 }
 
@@ -408,9 +405,12 @@ void TRouter::MarkGreeted(const std::shared_ptr<TLinkClient>& Client) {
   GreetingWritten.notify_all();
 }
 
-void TRouter::TCPSend(const std::u16string& Msg) {
+void TRouter::TCPSend(const std::u16string& Msg) { SendLine(Msg, false); }
+
+// Writes the line, then hands its entries to the log once the writer's lock is released.
+void TRouter::SendLine(const std::u16string& Msg, bool Greeting) {
   TLogger* Current = Logger;
-  const TLogger::TTicket Written = WriteLine(Msg, false, Current);
+  const TLogger::TTicket Written = WriteLine(Msg, Greeting, Current);
   if (Current) Current->Deliver(Written);
 }
 

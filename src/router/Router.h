@@ -105,6 +105,7 @@ class TRouter : public TLinkRouter {
   int FindSlot(const std::u16string& Name, const std::u16string& Guid) const;
   TOPCInteractor* InteractorOf(const std::u16string& OPCServerID) const;
   void QueueTask(const std::u16string& OPCServerID, const TElement& Task);
+  void SendLine(const std::u16string& Msg, bool Greeting);
   // Writes Msg and queues its entries on Log (null: none); returns the ticket to deliver.
   TLogger::TTicket WriteLine(const std::u16string& Msg, bool Greeting, TLogger* Log);
   bool WaitForGreeting(bool Greeting);
