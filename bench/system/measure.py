@@ -276,6 +276,21 @@ def measure_tags(session, rounds):
     print(f"getTags, 2806-tag plant: the walk (first request) {ms(times[0])}; from the table "
           f"({rounds - 1} more) median {ms(statistics.median(times[1:] or times))}")
     session.stop_agent()
+    if session.local:
+        measure_walk_calls(session.build, plant)
+
+
+def measure_walk_calls(build, clsid):
+    """The agent's browse walk run by bench_browse_local.exe against the same server: how many
+    round trips it makes, and what one call to that server costs alone, in the same run."""
+    driver = build / "bench" / "bench_browse_local.exe"
+    if not driver.exists():
+        print("walk round trips: bench_browse_local.exe not built")
+        return
+    result = subprocess.run([str(build / "wine-env.sh"), str(driver), clsid, "1"],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+    for line in result.stdout.splitlines():
+        print(f"walk round trips ({driver.name}): {line}")
 
 
 # ---------------------------------------------------------------- latency
