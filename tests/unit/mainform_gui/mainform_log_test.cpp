@@ -1,0 +1,149 @@
+// Starts the real tagrelay.exe and drives its log: the view's last 300 lines and its copy menu,
+// and the log file beside the executable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Winsock's header must come before windows.h.
+#include "ScadaListener.h"
+#include "AppDriver.h"
+#include "GuiTestSupport.h"
+#include "HangingListener.h"
+#include "MainFormIds.h"
+
+#include <commctrl.h>
+
+namespace {
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// A flood of requests, each logged: the view ends with exactly 300 rows, the newest in sight, and
+// its context menu copies them all.
+TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-view\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-view"); }, 15s));
+  std::string requests;
+  for (int i = 1; i <= 400; ++i) {
+    requests += "{\"cmd\":\"ping\",\"TransID\":" + std::to_string(i) +
+                ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
+  }
+  scada.SendToAll(requests);
+  std::vector<std::wstring> lines;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        lines = app.LogLines();
+        std::wstring all = app.LogText();
+        return all.find(L"TransID = 400") != std::wstring::npos;
+      },
+      60s))
+      << "the last request's entries never showed";
+  // Entries after the last request (reads, say) may still come; the view stays bounded.
+  lines = app.LogLines();
+  EXPECT_EQ(lines.size(), 300u);
+  HWND view = app.Control(IDC_MEMOLOG);
+  DWORD_PTR top = 0, perPage = 0;
+  SendMessageTimeoutW(view, LVM_GETTOPINDEX, 0, 0, SMTO_ABORTIFHUNG, 10000, &top);
+  SendMessageTimeoutW(view, LVM_GETCOUNTPERPAGE, 0, 0, SMTO_ABORTIFHUNG, 10000, &perPage);
+  EXPECT_GT(perPage, 0u);
+  EXPECT_GE(top + perPage, lines.size()) << "the last line is not in sight";
+  EXPECT_TRUE(SaveWindowPng(app.Window(), WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-full.png")));
+
+  // The context menu at the view: its second item copies every line.
+  RECT r;
+  GetWindowRect(view, &r);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  SetForegroundWindow(app.Window());
+  PostMessageW(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view),
+               MAKELPARAM(r.left + 40, r.top + 40));
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s))
+      << "no context menu";
+  EXPECT_TRUE(SaveWindowPng(menu, WinePath(TAGRELAY_ARTIFACT_DIR "/log-view-menu.png")));
+  // One step up from no item lands on the last one, "Copy all".
+  PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s));
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (copied = ClipboardText()).find(L"TransID = 400") != std::wstring::npos; },
+      10s));
+  // Every line of the view, in order: the copy was made from the view's rows of that moment,
+  // which later entries may have moved on from.
+  EXPECT_NE(copied.find(lines[299]), std::wstring::npos);
+  EXPECT_EQ(std::count(copied.begin(), copied.end(), L'\n'), 299);
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
+}
+
+std::string FileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buf[4096];
+  DWORD n = 0;
+  while (ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0) bytes.append(buf, n);
+  CloseHandle(file);
+  return bytes;
+}
+
+// "LogFile" beside the executable: every entry is written there with the log switch off; a name
+// that cannot be written is told once in the view, and the program runs on.
+TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
+  {
+    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=file\r\n"
+                            "LogFile=agent.log\r\n"));
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    const std::wstring path = app.Folder() + L"\\agent.log";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return FileBytes(path).find("Start and initialize client...") != std::string::npos; },
+        15s))
+        << FileBytes(path);
+    EXPECT_FALSE(app.Checked(app.Control(IDC_LOGENABCHECKBOX)));
+    ExpectClosesWithin(app, IdleCloseSeconds);
+    const std::string bytes = FileBytes(path);
+    EXPECT_NE(bytes.find(" Done Read ini\r\n"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(" **********ERROR***********\r\n"), std::string::npos) << bytes;
+  }
+  {
+    TRunningApp app(Section("uid=file2\r\nLogFile=taken\r\n"));
+    CreateDirectoryW((app.Folder() + L"\\taken").c_str(), nullptr);
+    app.Start();
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          return app.LogText().find(L"Cannot write the log file " + app.Folder() + L"\\taken") !=
+                 std::wstring::npos;
+        },
+        15s))
+        << Narrow(app.LogText());
+    Sleep(1000);
+    const std::wstring text = app.LogText();
+    EXPECT_EQ(text.find(L"Cannot write"), text.rfind(L"Cannot write")) << "told more than once";
+    ExpectClosesWithin(app, IdleCloseSeconds);
+  }
+}
+
+}  // namespace
