@@ -450,7 +450,7 @@ def measure_lines(session, levels, window, log, picture=None):
         if servers > LINE_SERVERS:
             break
         try:
-            for sid in LINES[len(hashes):servers]:
+            for sid in map(session.id, LINES[len(hashes):servers]):
                 tags = connect_and_browse(peer, sid, transid, "async", LINE_UPDATE)
                 hashes[sid] = [h for name, h in tags.items() if tag_path(name)[:2] == ["Load", "L"]]
                 _, transid = request_values(peer, sid, hashes[sid], transid + 10, timeout=120)
