@@ -100,17 +100,26 @@ class TCountingBrowser final : public IOPCBrowseServerAddressSpace {
   TCallCount& Count;
 };
 
-// The cheapest call that crosses to the server and back: GetItemID of a name, 200 at a time.
+// The cheapest call that crosses to the server and back: GetItemID of a name.
+void OneCall(IOPCBrowseServerAddressSpace* Browser) {
+  LPWSTR ItemID = nullptr;
+  Browser->GetItemID(const_cast<LPWSTR>(L"x"), &ItemID);
+  CoTaskMemFree(ItemID);
+}
+
+HRESULT CreateLocal(const CLSID& Clsid,
+                    Microsoft::WRL::ComPtr<IOPCBrowseServerAddressSpace>& Browser) {
+  return CoCreateInstance(Clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCBrowseServerAddressSpace,
+                          reinterpret_cast<void**>(Browser.GetAddressOf()));
+}
+
+// One call's cost: the median of five batches of 200.
 double OneCallMs(IOPCBrowseServerAddressSpace* Browser) {
   constexpr int Batch = 200;
   std::vector<double> PerCall;
   for (int Round = 0; Round < 5; ++Round) {
     const auto Start = Clock::now();
-    for (int I = 0; I < Batch; ++I) {
-      LPWSTR ItemID = nullptr;
-      Browser->GetItemID(const_cast<LPWSTR>(L"x"), &ItemID);
-      CoTaskMemFree(ItemID);
-    }
+    for (int I = 0; I < Batch; ++I) OneCall(Browser);
     PerCall.push_back(MsSince(Start) / Batch);
   }
   return Median(PerCall);
@@ -123,9 +132,7 @@ void ConcurrentCalls(const CLSID& Clsid) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
     {
       Microsoft::WRL::ComPtr<IOPCBrowseServerAddressSpace> Browser;
-      if (SUCCEEDED(CoCreateInstance(Clsid, nullptr, CLSCTX_LOCAL_SERVER,
-                                     IID_IOPCBrowseServerAddressSpace,
-                                     reinterpret_cast<void**>(Browser.GetAddressOf())))) {
+      if (SUCCEEDED(CreateLocal(Clsid, Browser))) {
         constexpr int Total = 1600;
         for (int Threads : {1, 2, 4, 8}) {
           const auto Start = Clock::now();
@@ -133,11 +140,7 @@ void ConcurrentCalls(const CLSID& Clsid) {
           for (int T = 0; T < Threads; ++T)
             Callers.emplace_back([&Browser, Threads] {
               CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-              for (int I = 0; I < Total / Threads; ++I) {
-                LPWSTR ItemID = nullptr;
-                Browser->GetItemID(const_cast<LPWSTR>(L"x"), &ItemID);
-                CoTaskMemFree(ItemID);
-              }
+              for (int I = 0; I < Total / Threads; ++I) OneCall(Browser.Get());
               CoUninitialize();
             });
           for (auto& Caller : Callers) Caller.join();
@@ -154,9 +157,7 @@ void ConcurrentCalls(const CLSID& Clsid) {
 int Measure(const CLSID& Clsid, int Walks) {
   Microsoft::WRL::ComPtr<IOPCBrowseServerAddressSpace> Browser;
   const auto Start = Clock::now();
-  const HRESULT Hr =
-      CoCreateInstance(Clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCBrowseServerAddressSpace,
-                       reinterpret_cast<void**>(Browser.GetAddressOf()));
+  const HRESULT Hr = CreateLocal(Clsid, Browser);
   if (FAILED(Hr)) {
     std::printf("activation failed: 0x%08lx\n", static_cast<unsigned long>(Hr));
     return 1;

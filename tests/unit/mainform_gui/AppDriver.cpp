@@ -240,8 +240,12 @@ std::map<std::string, std::string> TRunningApp::ReadIni() const {
 }
 
 std::string TRunningApp::IniBytes() const {
-  HANDLE file = CreateFileW(IniPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  return FileBytes(IniPath());
+}
+
+std::string FileBytes(const std::wstring& Path) {
+  HANDLE file = CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
   char buf[4096];

@@ -79,3 +79,6 @@ bool SaveWindowPng(HWND Window, const std::wstring& Path);
 
 // A Linux path of the build, as the Wine program sees it.
 std::wstring WinePath(const std::string& UnixPath);
+
+// The bytes of a file that another process may be writing; empty when it cannot be opened.
+std::string FileBytes(const std::wstring& Path);

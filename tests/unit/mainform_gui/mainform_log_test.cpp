@@ -96,18 +96,6 @@ TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
   ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 
-std::string FileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buf[4096];
-  DWORD n = 0;
-  while (ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0) bytes.append(buf, n);
-  CloseHandle(file);
-  return bytes;
-}
-
 // "LogFile" beside the executable: every entry is written there with the log switch off; a name
 // that cannot be written is told once in the view, and the program runs on.
 TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
