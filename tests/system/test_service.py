@@ -12,8 +12,12 @@ import pytest
 
 from scada_peer import ScadaPeer
 from winagent import Agent, windows_path
-from wire import CONNECT_TIMEOUT, SIM, UID
+from wire import CONNECT_TIMEOUT, EDGE, SIM, UID, tag_hash
 
+
+
+UPTIME = tag_hash("[Dev]Uptime")  # changes every second
+TEMP_PV = tag_hash("[Dev]Plant$#%Temp.PV")  # writeable
 
 
 def exit_code(windows_code):
@@ -120,36 +124,36 @@ def test_service_session_end_to_end(wine, service, peer):
     assert peer.wait_greetings(1)
     link = peer.greeted[0]
     line, online = peer.wait_json("serverOnline")
-    assert online["uid"] == UID and any(s["id"] == SIM for s in online["ListServers"])
+    assert online["uid"] == UID and {SIM, EDGE} <= {s["id"] for s in online["ListServers"]}
 
     peer.send({"cmd": "getOPCServers", "TransID": 1})
     _, servers = peer.wait_json("getOPCServers", TransID=1)
     assert any(s["id"] == SIM for s in servers["ListServers"])
-    peer.send({"cmd": "OPCConnect", "TransID": 2, "OPCServerID": SIM, "syncMode": "async",
+    # The edge server's small tree: the plant's walk out of process takes minutes.
+    peer.send({"cmd": "OPCConnect", "TransID": 2, "OPCServerID": EDGE, "syncMode": "async",
                "responseTime": 200})
     peer.wait_json("OPCConnect", TransID=2)
-    peer.send({"cmd": "getTags", "TransID": 3, "OPCServerID": SIM})
+    peer.send({"cmd": "getTags", "TransID": 3, "OPCServerID": EDGE})
     _, tags = peer.wait_json("getTags", TransID=3)
-    by_name = {t["name"]: t for t in tags["ListTags"]}
-    counter = next(t["hash"] for n, t in by_name.items() if n.endswith("Counter"))
-    recipe = next(t["hash"] for n, t in by_name.items() if n.endswith("Recipe") and t["writeable"])
-    peer.send({"cmd": "getValues", "TransID": 4, "OPCServerID": SIM,
-               "tagNames": [recipe, counter]})
-    peer.wait_json("getValues", TransID=4)
+    assert {t["hash"] for t in tags["ListTags"]} >= {UPTIME, TEMP_PV}
+    peer.send({"cmd": "getValues", "TransID": 4, "OPCServerID": EDGE,
+               "tagNames": [UPTIME, TEMP_PV]})
+    _, values = peer.wait_json("getValues", TransID=4)
+    assert values["tagNames"] == [UPTIME, TEMP_PV]
     seen = set()
-    while len(seen) < 2:  # the counter's changes are pushed
+    while len(seen) < 2:  # the uptime's changes are pushed
         _, push = peer.wait_json("getValues", TransID=0)
-        assert push["OPCServerID"] == SIM
-        if counter in push["tagNames"]:
-            seen.add(push["values"][push["tagNames"].index(counter)])
-    peer.send({"cmd": "setValue", "TransID": 5, "OPCServerID": SIM, "tagName": recipe,
-               "value": "R-300"})
+        assert push["OPCServerID"] == EDGE
+        if UPTIME in push["tagNames"]:
+            seen.add(push["values"][push["tagNames"].index(UPTIME)])
+    peer.send({"cmd": "setValue", "TransID": 5, "OPCServerID": EDGE, "tagName": TEMP_PV,
+               "value": "22.5"})
     _, written = peer.wait_json("setValue", TransID=5)
-    assert "error" not in written
-    peer.send({"cmd": "ping", "TransID": 6, "OPCServerID": SIM})
+    assert "error" not in written and written["value"] == "22.5"
+    peer.send({"cmd": "ping", "TransID": 6, "OPCServerID": EDGE})
     _, ping = peer.wait_json("ping", TransID=6)
     assert ping["OPCState"] == "Running"
-    peer.send({"cmd": "OPCDisconnect", "TransID": 7, "OPCServerID": SIM})
+    peer.send({"cmd": "OPCDisconnect", "TransID": 7, "OPCServerID": EDGE})
     peer.wait_json("OPCDisconnect", TransID=7)
 
     # How long the stop takes is measured by bench/system/service_measure.py.
