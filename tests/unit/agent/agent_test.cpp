@@ -2,6 +2,9 @@
 // log, and a start and stop against a SCADA side on 127.0.0.1 with a stand-in router.
 #include <gtest/gtest.h>
 
+// First: it brings winsock2.h, which must come before windows.h.
+#include "LoopbackServer.h"
+
 #include <set>
 #include <string>
 
@@ -10,7 +13,6 @@
 #include "FakeRouter.h"
 #include "LogFile.h"
 #include "Logger.h"
-#include "LoopbackServer.h"
 
 namespace {
 
@@ -71,8 +73,10 @@ class AgentTest : public ::testing::Test {
 TEST_F(AgentTest, ServiceLogsToItsDefaultFileFromTheFirstEntryWithTheLastCrashFirst) {
   const TAgentPaths Paths = ServicePaths();
   fs::create_directories(Paths.CrashFolder);
-  std::ofstream(Paths.CrashFolder / "unreported.txt") << "crash-20261211-010203-42\r\n";
-  std::ofstream(Paths.CrashFolder / "crash-20261211-010203-42.txt")
+  // Written as the crash filter writes them: bytes as they are.
+  std::ofstream(Paths.CrashFolder / "unreported.txt", std::ios::binary)
+      << "crash-20261211-010203-42\r\n";
+  std::ofstream(Paths.CrashFolder / "crash-20261211-010203-42.txt", std::ios::binary)
       << "2026-12-11 01:02:03 exception C0000005 at opcsim.dll+0x1A2B\r\n";
   Ini->Values[u"uid"] = u"4711000042";
   {

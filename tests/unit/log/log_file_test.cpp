@@ -60,12 +60,12 @@ TEST(LogFileTest, EveryEntryIsWrittenStampedWhetherLoggingIsOnOrNot) {
   {
     TLogger Logger;
     TLogFile File(Path, 1 << 20);
-    Logger.SetFileProp(&File);
+    Logger.AddSink(&File);
     Logger.ToLog(LogDone, u"Read ini", 0);
     Logger.SetLogEnabled(true);
     Logger.ToLog(LogError, u"Socket Error # 10061\r\nConnection refused.", 5);
     Logger.ToLog(LogInfo, u"caf\u00e9", 0);
-    Logger.SetFileProp(nullptr);
+    Logger.RemoveSink(&File);
     Logger.ToLog(LogInfo, u"after", 0);
   }
   const std::vector<std::string> Expected = {"Done Read ini",
