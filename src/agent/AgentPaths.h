@@ -32,6 +32,8 @@ TAgentPaths MakeAgentPaths(THostKind Host, const TAgentFolders& Folders,
                            const std::function<bool(const std::filesystem::path&)>& Exists);
 
 #ifdef _WIN32
+// The running executable's full name.
+std::filesystem::path ExecutablePath();
 // The folders of this machine and the running executable.
 TAgentFolders SystemFolders();
 TAgentPaths AgentPaths(THostKind Host);

@@ -6,16 +6,17 @@
 #include "AgentPaths.h"
 #include "CrashRecord.h"
 
-namespace {
-
-std::filesystem::path ExecutableFolder() {
+std::filesystem::path ExecutablePath() {
   std::vector<wchar_t> Path(MAX_PATH);
   for (;;) {
     const DWORD N = GetModuleFileNameW(nullptr, Path.data(), static_cast<DWORD>(Path.size()));
-    if (N < Path.size()) return std::filesystem::path(std::wstring(Path.data(), N)).parent_path();
+    if (N == 0) return {};
+    if (N < Path.size()) return std::wstring(Path.data(), N);
     Path.resize(Path.size() * 2);
   }
 }
+
+namespace {
 
 std::filesystem::path CommonAppData() {
   wchar_t Folder[MAX_PATH] = L"";
@@ -27,7 +28,7 @@ std::filesystem::path CommonAppData() {
 }  // namespace
 
 TAgentFolders SystemFolders() {
-  return {ExecutableFolder(), CommonAppData() / L"Tagrelay", CrashFolder()};
+  return {ExecutablePath().parent_path(), CommonAppData() / L"Tagrelay", CrashFolder()};
 }
 
 TAgentPaths AgentPaths(THostKind Host) {

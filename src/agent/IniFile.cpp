@@ -32,18 +32,3 @@ void TIniFile::WriteString(std::u16string_view Key, std::u16string_view Value) {
     throw EIniWriteError(u"Unable to write to " + FFileName);
   }
 }
-
-std::u16string ConfigFilePath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  std::u16string file(path.begin(), path.end());
-  file.erase(file.find_last_of(u"\\/") + 1);
-  return file + IniFileName;
-}

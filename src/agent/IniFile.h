@@ -18,6 +18,3 @@ class TIniFile : public TIniStore {
   std::u16string FFileName;
   std::u16string FSection;
 };
-
-// The configuration file beside the running executable.
-std::u16string ConfigFilePath();

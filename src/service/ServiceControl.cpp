@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "AgentPaths.h"
 #include "Console.h"
 #include "EventLogSink.h"
 #include "ServiceHost.h"
@@ -24,15 +25,6 @@ constexpr DWORD StopWaitMs = 10000;
 
 std::u16string U(const std::wstring& Text) {
   return std::u16string(Text.begin(), Text.end());
-}
-
-std::wstring ExecutablePath() {
-  std::vector<wchar_t> Path(MAX_PATH);
-  for (;;) {
-    const DWORD N = GetModuleFileNameW(nullptr, Path.data(), static_cast<DWORD>(Path.size()));
-    if (N < Path.size()) return std::wstring(Path.data(), N);
-    Path.resize(Path.size() * 2);
-  }
 }
 
 std::u16string SystemText(DWORD Error) {
@@ -91,7 +83,7 @@ int InstallService(bool AutoStart, std::u16string& Message) {
   const std::u16string What = u"Cannot install the Tagrelay service";
   TServiceHandle Manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
   if (!Manager) return Failure(GetLastError(), What, Message);
-  const std::wstring Exe = ExecutablePath();
+  const std::wstring Exe = ExecutablePath().wstring();
   const std::wstring CommandLine = L"\"" + Exe + L"\" --service";
   TServiceHandle Service(CreateServiceW(
       Manager.get(), ServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,

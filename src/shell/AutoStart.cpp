@@ -2,21 +2,11 @@
 
 #include <windows.h>
 
-#include <vector>
+#include "AgentPaths.h"
 
 namespace {
 
 constexpr wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::wstring ExecutablePath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return std::wstring(path.data(), n);
-    path.resize(path.size() * 2);
-  }
-}
 
 }  // namespace
 
@@ -30,7 +20,7 @@ bool TAutoStart::Set(bool Enable) const {
     LSTATUS result = RegDeleteKeyValueW(HKEY_CURRENT_USER, RunKey, FName.c_str());
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
   }
-  const std::wstring command = L"\"" + ExecutablePath() + L"\"";
+  const std::wstring command = L"\"" + ExecutablePath().wstring() + L"\"";
   return RegSetKeyValueW(HKEY_CURRENT_USER, RunKey, FName.c_str(), REG_SZ, command.c_str(),
                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) ==
          ERROR_SUCCESS;
