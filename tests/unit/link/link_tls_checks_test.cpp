@@ -164,6 +164,7 @@ TEST(LinkTlsChecksTest, SystemStoresJudgeTheServer) {
       {"trusted CA", "SHA256", true, false, "", NoError},
       {"trusted CA, checked name", "SHA256", true, false, "scada.test", NoError},
       {"another name", "SHA256", true, false, "other.example", NotTrusted + "hostname mismatch"},
+      {"another address", "SHA256", true, false, "127.0.0.2", NotTrusted + "IP address mismatch"},
       {"SHA-1 signature", "SHA1", true, false, "",
        NotTrusted + "CA signature digest algorithm too weak"},
       {"server in Disallowed", "SHA256", true, true, "", NotTrusted + "explicitly distrusted"},
