@@ -19,6 +19,7 @@ struct OPCItemRec {
   std::u16string Value;      // last value as text; empty until the first reading
   std::u16string Quality;    // "1" good, "0" otherwise; empty until the first reading
   uint32_t HItem = 0;        // server handle from the last add
+  bool HasHandle = false;    // the last add gave HItem; otherwise the item is never read or written
   uint32_t IdxForASync = 0;  // client handle given to the server
 };
 

@@ -122,13 +122,23 @@ int32_t TOPCServer::GetItemValue(const std::u16string& Name, std::u16string& Val
 namespace {
 
 void RemoveAllItems(IOPCItemMgt* Group, TOPCItemRecArr& Items) {
-  if (Group == nullptr || Items.empty()) return;
+  if (Group == nullptr) return;
   std::vector<OPCHANDLE> Handles;
   Handles.reserve(Items.size());
-  for (const auto& Item : Items) Handles.push_back(Item.HItem);
+  for (const auto& Item : Items)
+    if (Item.HasHandle) Handles.push_back(Item.HItem);
+  if (Handles.empty()) return;
   HRESULT* Errors = nullptr;
   Group->RemoveItems(static_cast<DWORD>(Handles.size()), Handles.data(), &Errors);
   CoTaskMemFree(Errors);
+}
+
+// Whether entry I of an AddItems answer gave the item a handle. A refused item's result holds no
+// handle at all (often 0, which is another item's handle on servers that count from 0).
+bool ItemAdded(HRESULT Hr, const OPCITEMRESULT* Results, const HRESULT* Errors, size_t I) {
+  if (FAILED(Hr) || Results == nullptr) return false;
+  if (Errors == nullptr) return Hr == S_OK;
+  return SUCCEEDED(Errors[I]);
 }
 
 }  // namespace
@@ -205,11 +215,16 @@ int32_t TOPCServer::AddGroupItems(IOPCItemMgt* Group, TOPCItemRecArr& Items) {
   HRESULT* Errors = nullptr;
   const HRESULT Hr = Group->AddItems(static_cast<DWORD>(Definitions.size()), Definitions.data(),
                                      &Results, &Errors);
-  if (Results != nullptr) {
-    for (size_t I = 0; I < Items.size(); ++I) {
-      Items[I].HItem = Results[I].hServer;
-      CoTaskMemFree(Results[I].pBlob);
+  for (size_t I = 0; I < Items.size(); ++I) {
+    OPCItemRec& Item = Items[I];
+    Item.HasHandle = ItemAdded(Hr, Results, Errors, I);
+    Item.HItem = Item.HasHandle ? Results[I].hServer : 0;
+    // An item without a handle has no value: it reads as one never read.
+    if (!Item.HasHandle) {
+      Item.Value.clear();
+      Item.Quality.clear();
     }
+    if (Results != nullptr) CoTaskMemFree(Results[I].pBlob);
   }
   CoTaskMemFree(Results);
   CoTaskMemFree(Errors);
@@ -225,8 +240,15 @@ bool TOPCServer::UpdateOPCServersValues() {
 void TOPCServer::ReadSyncGroup() {
   if (!HasSyncGroup || !GroupSyncIO || SyncValsArr.empty()) return;
   std::vector<OPCHANDLE> Handles;
+  std::vector<OPCItemRec*> Read;  // the entry behind each handle
   Handles.reserve(SyncValsArr.size());
-  for (const auto& Item : SyncValsArr) Handles.push_back(Item.HItem);
+  Read.reserve(SyncValsArr.size());
+  for (auto& Item : SyncValsArr) {
+    if (!Item.HasHandle) continue;
+    Handles.push_back(Item.HItem);
+    Read.push_back(&Item);
+  }
+  if (Handles.empty()) return;
   OPCITEMSTATE* States = nullptr;
   HRESULT* Errors = nullptr;
   const HRESULT Hr = GroupSyncIO->Read(OPC_DS_CACHE, static_cast<DWORD>(Handles.size()),
@@ -236,8 +258,8 @@ void TOPCServer::ReadSyncGroup() {
     CoTaskMemFree(Errors);
     return;
   }
-  for (size_t I = 0; I < SyncValsArr.size(); ++I) {
-    OPCItemRec& Item = SyncValsArr[I];
+  for (size_t I = 0; I < Read.size(); ++I) {
+    OPCItemRec& Item = *Read[I];
     if (SUCCEEDED(Errors[I])) {
       std::u16string Text;
       if (SUCCEEDED(VariantToText(States[I].vDataValue, Text))) {
@@ -267,6 +289,8 @@ int32_t TOPCServer::WriteOPCItemValue(const std::u16string& OPCItemName,
   } else {
     return ITEM_NOT_INIT;
   }
+  // The server refused the item when it was added: its handle would name another item.
+  if (!Item->HasHandle) return WRITE_ITEM_ERROR;
   const OPCHANDLE Handle = Item->HItem;
   VARIANT Value;
   VariantInit(&Value);

@@ -89,19 +89,26 @@ std::unique_ptr<TSslApi> Load(const TFiles& Names) {
       Bind(Api->SSL_get_error, Ssl, "SSL_get_error") &&
       Bind(Api->SSL_get_security_level, Ssl, "SSL_get_security_level") &&
       Bind(Api->SSL_set_security_level, Ssl, "SSL_set_security_level") &&
-      Bind(Api->SSL_CTX_get_cert_store, Ssl, "SSL_CTX_get_cert_store") &&
       Bind(Api->SSL_CTX_load_verify_file, Ssl, "SSL_CTX_load_verify_file") &&
       Bind(Api->SSL_CTX_set_default_verify_paths, Ssl, "SSL_CTX_set_default_verify_paths") &&
-      Bind(Api->SSL_set_verify, Ssl, "SSL_set_verify") &&
-      Bind(Api->SSL_ctrl, Ssl, "SSL_ctrl") && Bind(Api->SSL_set1_host, Ssl, "SSL_set1_host") &&
+      Bind(Api->SSL_set_verify, Ssl, "SSL_set_verify") && Bind(Api->SSL_ctrl, Ssl, "SSL_ctrl") &&
+      Bind(Api->SSL_set1_host, Ssl, "SSL_set1_host") &&
       Bind(Api->SSL_get0_param, Ssl, "SSL_get0_param") &&
       Bind(Api->SSL_get_verify_result, Ssl, "SSL_get_verify_result") &&
       Bind(Api->SSL_get1_peer_certificate, Ssl, "SSL_get1_peer_certificate") &&
+      Bind(Api->SSL_get_peer_cert_chain, Ssl, "SSL_get_peer_cert_chain") &&
+      Bind(Api->OPENSSL_sk_num, Crypto, "OPENSSL_sk_num") &&
+      Bind(Api->OPENSSL_sk_value, Crypto, "OPENSSL_sk_value") &&
+      Bind(Api->i2d_X509, Crypto, "i2d_X509") &&
+      Bind(Api->X509_check_ip_asc, Crypto, "X509_check_ip_asc") &&
+      Bind(Api->X509_self_signed, Crypto, "X509_self_signed") &&
+      Bind(Api->X509_get_signature_info, Crypto, "X509_get_signature_info") &&
+      Bind(Api->X509_get0_pubkey, Crypto, "X509_get0_pubkey") &&
+      Bind(Api->EVP_PKEY_get_security_bits, Crypto, "EVP_PKEY_get_security_bits") &&
       Bind(Api->X509_VERIFY_PARAM_set1_ip_asc, Crypto, "X509_VERIFY_PARAM_set1_ip_asc") &&
+      Bind(Api->X509_VERIFY_PARAM_set_auth_level, Crypto, "X509_VERIFY_PARAM_set_auth_level") &&
       Bind(Api->X509_verify_cert_error_string, Crypto, "X509_verify_cert_error_string") &&
-      Bind(Api->X509_STORE_add_cert, Crypto, "X509_STORE_add_cert") &&
-      Bind(Api->d2i_X509, Crypto, "d2i_X509") && Bind(Api->X509_free, Crypto, "X509_free") &&
-      Bind(Api->X509_digest, Crypto, "X509_digest") &&
+      Bind(Api->X509_free, Crypto, "X509_free") && Bind(Api->X509_digest, Crypto, "X509_digest") &&
       Bind(Api->EVP_sha256, Crypto, "EVP_sha256") &&
       Bind(Api->ERR_get_error, Crypto, "ERR_get_error") &&
       Bind(Api->ERR_error_string_n, Crypto, "ERR_error_string_n") &&

@@ -11,9 +11,10 @@ struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_method_st;
 struct x509_st;
-struct x509_store_st;
+struct stack_st_X509;
 struct X509_VERIFY_PARAM_st;
 struct evp_md_st;
+struct evp_pkey_st;
 
 namespace SslConst {
 inline constexpr int ErrorSsl = 1;
@@ -31,6 +32,7 @@ inline constexpr long ModeEnablePartialWrite = 0x1;
 inline constexpr long ModeAcceptMovingWriteBuffer = 0x2;
 inline constexpr long ModeAutoRetry = 0x4;
 inline constexpr uint64_t OpIgnoreUnexpectedEof = uint64_t{1} << 7;
+inline constexpr uint64_t OpNoRenegotiation = uint64_t{1} << 30;
 inline constexpr int VerifyNone = 0;
 
 inline constexpr int VerifyPeer = 1;
@@ -73,7 +75,6 @@ struct TSslApi {
   int (*SSL_get_security_level)(const ssl_st* Ssl);
   void (*SSL_set_security_level)(ssl_st* Ssl, int Level);
   // Checking the server's certificate.
-  x509_store_st* (*SSL_CTX_get_cert_store)(const ssl_ctx_st* Ctx);
   int (*SSL_CTX_load_verify_file)(ssl_ctx_st* Ctx, const char* File);
   int (*SSL_CTX_set_default_verify_paths)(ssl_ctx_st* Ctx);
   void (*SSL_set_verify)(ssl_st* Ssl, int Mode, void* Callback);
@@ -82,10 +83,19 @@ struct TSslApi {
   X509_VERIFY_PARAM_st* (*SSL_get0_param)(ssl_st* Ssl);
   long (*SSL_get_verify_result)(const ssl_st* Ssl);
   x509_st* (*SSL_get1_peer_certificate)(const ssl_st* Ssl);
+  stack_st_X509* (*SSL_get_peer_cert_chain)(const ssl_st* Ssl);  // the leaf first, not owned
+  int (*OPENSSL_sk_num)(const stack_st_X509* Stack);
+  void* (*OPENSSL_sk_value)(const stack_st_X509* Stack, int Index);
+  int (*i2d_X509)(const x509_st* Cert, unsigned char** Out);
+  int (*X509_check_ip_asc)(x509_st* Cert, const char* Address, unsigned int Flags);
+  int (*X509_self_signed)(x509_st* Cert, int VerifySignature);
+  int (*X509_get_signature_info)(x509_st* Cert, int* MdNid, int* PkNid, int* SecBits,
+                                 uint32_t* Flags);
+  evp_pkey_st* (*X509_get0_pubkey)(const x509_st* Cert);
+  int (*EVP_PKEY_get_security_bits)(const evp_pkey_st* Key);
   int (*X509_VERIFY_PARAM_set1_ip_asc)(X509_VERIFY_PARAM_st* Param, const char* Ip);
+  void (*X509_VERIFY_PARAM_set_auth_level)(X509_VERIFY_PARAM_st* Param, int Level);
   const char* (*X509_verify_cert_error_string)(long Code);
-  int (*X509_STORE_add_cert)(x509_store_st* Store, x509_st* Cert);
-  x509_st* (*d2i_X509)(x509_st** Cert, const unsigned char** In, long Length);
   void (*X509_free)(x509_st* Cert);
   int (*X509_digest)(const x509_st* Cert, const evp_md_st* Type, unsigned char* Md,
                      unsigned int* Length);

@@ -10,7 +10,8 @@
 struct TTlsPolicy {
   enum class TTrust {
     None,         // any certificate is accepted
-    SystemStore,  // the chain must end in a root of the system's "ROOT" certificate store
+    SystemStore,  // Windows judges the chain with its own stores (natively: OpenSSL's default
+                  // roots)
     File,         // the chain must end in a certificate of TrustFile (PEM)
   };
   TTrust Trust = TTrust::None;

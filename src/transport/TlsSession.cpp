@@ -9,7 +9,11 @@
 
 namespace {
 
-constexpr char CipherList[] = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+// Strong suites only: no 3DES, RC4 or anything below 128 bits, whatever the library was built
+// with. RSA key exchange with AES-CBC stays, as old servers may offer nothing else.
+constexpr char CipherList[] = "HIGH:!aNULL:!eNULL:!3DES:!RC4:!MD5:@STRENGTH";
+// The lowest security level the server's certificate chain is checked at, whatever the protocol.
+constexpr int ChainCheckLevel = 1;
 
 int ProtocolVersion(TLinkSSLMethod Method) {
   switch (Method) {
@@ -27,7 +31,9 @@ int ProtocolVersion(TLinkSSLMethod Method) {
 
 // TLS 1.0 and 1.1 sign the handshake with MD5 and SHA-1, which OpenSSL 3 refuses above security
 // level 0. The level is lowered only for a session whose server has chosen one of those versions,
-// as soon as its ServerHello arrives and before the library checks the version.
+// as soon as its ServerHello arrives and before the library checks the version. The certificate
+// chain is still checked at ChainCheckLevel (set on the session's verification parameters, which
+// take precedence over the session's level), so weak signatures and keys stay refused.
 void LowerLevelForOldServers(int WriteP, int, int ContentType, const void* Buf, std::size_t Len,
                              ssl_st* Ssl, void* Arg) {
   const auto* Bytes = static_cast<const unsigned char*>(Buf);
@@ -52,7 +58,7 @@ std::string LibraryErrorText(const TSslApi& Api) {
 }  // namespace
 
 TTlsSession::TTlsSession(const TSocket& Socket, const TLinkSSLHandler& Settings)
-    : Api(LoadSslApi()), Policy(Settings.Policy) {
+    : Api(LoadSslApi()), Policy(Settings.Policy), Host(EncodeUtf8(Settings.Host)) {
   if (!Api) throw ELinkError(MsgCouldNotLoadSSL);
   Api->ERR_clear_error();
   Ctx = Api->SSL_CTX_new(Api->TLS_client_method());
@@ -69,10 +75,13 @@ TTlsSession::TTlsSession(const TSocket& Socket, const TLinkSSLHandler& Settings)
                           SslConst::ModeAcceptMovingWriteBuffer,
                       nullptr);
     // A peer that closes the socket without a close notification ends the session normally.
-    Api->SSL_CTX_set_options(Ctx, SslConst::OpIgnoreUnexpectedEof);
+    // No renegotiation: the link never needs one, and a certificate presented in one would
+    // escape the checks made after the first handshake (the pins).
+    Api->SSL_CTX_set_options(Ctx, SslConst::OpIgnoreUnexpectedEof | SslConst::OpNoRenegotiation);
     Api->SSL_CTX_set_msg_callback(Ctx, LowerLevelForOldServers);
     Api->SSL_CTX_ctrl(Ctx, SslConst::CtrlSetMsgCallbackArg, 0, const_cast<TSslApi*>(Api));
     Ssl = Api->SSL_new(Ctx);
+    if (Ssl) Api->X509_VERIFY_PARAM_set_auth_level(Api->SSL_get0_param(Ssl), ChainCheckLevel);
   }
   if (!Ssl || Api->SSL_set_fd(Ssl, static_cast<int>(Socket.Handle())) != 1) {
     std::string Text = LibraryErrorText(*Api);
@@ -80,7 +89,7 @@ TTlsSession::TTlsSession(const TSocket& Socket, const TLinkSSLHandler& Settings)
     throw ELinkError(std::string(MsgErrorConnectingWithSSL) + "\r\n" + Text);
   }
   if (Policy) {
-    std::string Error = PrepareServerChecks(*Api, Ctx, Ssl, *Policy, EncodeUtf8(Settings.Host));
+    std::string Error = PrepareServerChecks(*Api, Ctx, Ssl, *Policy, Host);
     if (!Error.empty()) {
       Release();
       throw ELinkError(Error);
@@ -153,7 +162,8 @@ void TTlsSession::CheckServer(TResult& Result) {
   if (!Ssl) return;
   std::string Refusal;
   if (Result.Status == TStatus::Failed) Refusal = TrustRefusal(*Api, Ssl, *Policy);
-  if (Result.Status == TStatus::Done) Refusal = PinRefusal(*Api, Ssl, *Policy);
+  if (Result.Status == TStatus::Done) Refusal = SystemRefusal(*Api, Ssl, *Policy, Host);
+  if (Result.Status == TStatus::Done && Refusal.empty()) Refusal = PinRefusal(*Api, Ssl, *Policy);
   if (Refusal.empty()) return;
   Result.Status = TStatus::Failed;
   Result.SocketError = 0;

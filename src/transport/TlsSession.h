@@ -55,6 +55,7 @@ class TTlsSession {
   std::mutex Lock;
   const TSslApi* Api = nullptr;
   const TTlsPolicy* Policy = nullptr;
+  std::string Host;  // UTF-8, the link's host
   ssl_ctx_st* Ctx = nullptr;
   ssl_st* Ssl = nullptr;
 };

@@ -378,19 +378,30 @@ def test_checks_without_tls_keep_the_link_closed(agent, peer, pki):
 
 
 def test_system_roots_are_trusted(agent, wine, pki):
-    """TlsVerify=system: refused while the CA is unknown to Windows, trusted once it is a root in
-    the prefix's "ROOT" store."""
-    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=pki["folder"])
+    """TlsVerify=system, judged by Windows' chain engine: refused while the CA is unknown to
+    Windows, trusted once it is a root in the prefix's "ROOT" store, refused again once the
+    server's certificate is in the "Disallowed" store (the next probe's handshake finds it, the
+    link starts again and every attempt is refused)."""
+    for name in ("ca", "server"):
+        openssl("x509", "-in", f"{name}.pem", "-outform", "DER", "-out", f"{name}.der",
+                cwd=pki["folder"])
     store = windows_path(wine.build / "tools" / "wine" / "root_store.exe")
-    der = windows_path(pki["folder"] / "ca.der")
+    root = windows_path(pki["folder"] / "ca.der")
+    server = windows_path(pki["folder"] / "server.der")
     peer = peer_with(pki["server"])
     try:
         agent.configure(port=peer.port, tls=1, TlsVerify="system")
         agent.start()
         wait_log(agent, "TLS: server certificate not trusted: unable to get local issuer")
-        assert wine.run(store, "add", der).returncode == 0, "the ROOT store did not take the CA"
-        _, number = wait_online(Wire(peer), RECONNECT_TIMEOUT)
+        assert wine.run(store, "add", root).returncode == 0, "the ROOT store did not take the CA"
+        wire = Wire(peer)
+        _, number = wait_online(wire, RECONNECT_TIMEOUT)
         assert number >= 2
+        assert wine.run(store, "add", server, "Disallowed").returncode == 0, \
+            "the Disallowed store did not take the certificate"
+        wait_log(agent, "TLS: server certificate not trusted: explicitly distrusted",
+                 REFUSAL_ATTEMPTS)
     finally:
-        wine.run(store, "remove", der)
+        wine.run(store, "remove", server, "Disallowed")
+        wine.run(store, "remove", root)
         peer.stop()

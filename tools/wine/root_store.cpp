@@ -1,9 +1,9 @@
-// Adds a certificate to, or removes it from, the "ROOT" certificate store of the Wine prefix, for
-// the system tests of a link that trusts the system's roots. Afterwards it checks what a program
-// opening the "ROOT" system store sees.
+// Adds a certificate to, or removes it from, a system certificate store of the Wine prefix ("ROOT"
+// unless another is named, such as "Disallowed"), for the system tests of a link that relies on
+// the system's stores. Afterwards it checks what a program opening that system store sees.
 //
-//   root_store.exe add CERT.der      exit 0: the certificate is now seen in "ROOT"
-//   root_store.exe remove CERT.der   exit 0: it is no longer seen
+//   root_store.exe add CERT.der [STORE]      exit 0: the certificate is now seen in the store
+//   root_store.exe remove CERT.der [STORE]   exit 0: it is no longer seen
 // Exit status 1 when the store does not show the change, 2 on a usage or file error.
 #include <windows.h>
 #include <wincrypt.h>
@@ -25,27 +25,27 @@ bool ReadFileBytes(const wchar_t* Path, std::vector<BYTE>& Bytes) {
   return !Bytes.empty();
 }
 
-// True when the "ROOT" system store, as the link opens it, holds the certificate.
-bool SeenInRoot(PCCERT_CONTEXT Cert) {
-  HCERTSTORE Store = CertOpenSystemStoreW(0, L"ROOT");
+// True when the system store, as the link opens it, holds the certificate.
+bool Seen(const wchar_t* Name, PCCERT_CONTEXT Cert) {
+  HCERTSTORE Store = CertOpenSystemStoreW(0, Name);
   if (!Store) return false;
-  PCCERT_CONTEXT Found = CertFindCertificateInStore(Store, X509_ASN_ENCODING, 0,
-                                                    CERT_FIND_EXISTING, Cert, nullptr);
+  PCCERT_CONTEXT Found =
+      CertFindCertificateInStore(Store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, Cert, nullptr);
   if (Found) CertFreeCertificateContext(Found);
   CertCloseStore(Store, 0);
   return Found != nullptr;
 }
 
-bool Change(DWORD Location, PCCERT_CONTEXT Cert, bool Add) {
-  HCERTSTORE Store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, Location, L"ROOT");
+bool Change(const wchar_t* Name, DWORD Location, PCCERT_CONTEXT Cert, bool Add) {
+  HCERTSTORE Store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, Location, Name);
   if (!Store) return false;
   bool Done;
   if (Add) {
     Done = CertAddCertificateContextToStore(Store, Cert, CERT_STORE_ADD_REPLACE_EXISTING,
                                             nullptr) != FALSE;
   } else {
-    PCCERT_CONTEXT Found = CertFindCertificateInStore(Store, X509_ASN_ENCODING, 0,
-                                                      CERT_FIND_EXISTING, Cert, nullptr);
+    PCCERT_CONTEXT Found =
+        CertFindCertificateInStore(Store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, Cert, nullptr);
     Done = Found && CertDeleteCertificateFromStore(Found) != FALSE;  // frees Found
   }
   CertCloseStore(Store, 0);
@@ -55,7 +55,8 @@ bool Change(DWORD Location, PCCERT_CONTEXT Cert, bool Add) {
 }  // namespace
 
 int wmain(int Argc, wchar_t** Argv) {
-  if (Argc != 3) return 2;
+  if (Argc != 3 && Argc != 4) return 2;
+  const wchar_t* Name = Argc == 4 ? Argv[3] : L"ROOT";
   const bool Add = std::wcscmp(Argv[1], L"add") == 0;
   if (!Add && std::wcscmp(Argv[1], L"remove") != 0) return 2;
   std::vector<BYTE> Der;
@@ -64,10 +65,10 @@ int wmain(int Argc, wchar_t** Argv) {
       CertCreateCertificateContext(X509_ASN_ENCODING, Der.data(), static_cast<DWORD>(Der.size()));
   if (!Cert) return 2;
   for (DWORD Location : {CERT_SYSTEM_STORE_LOCAL_MACHINE, CERT_SYSTEM_STORE_CURRENT_USER}) {
-    Change(Location, Cert, Add);
-    if (SeenInRoot(Cert) == Add) break;
+    Change(Name, Location, Cert, Add);
+    if (Seen(Name, Cert) == Add) break;
   }
-  const bool Ok = SeenInRoot(Cert) == Add;
+  const bool Ok = Seen(Name, Cert) == Add;
   std::printf("%s\n", Ok ? "ok" : "not seen");
   CertFreeCertificateContext(Cert);
   return Ok ? 0 : 1;

@@ -68,7 +68,46 @@ TTestPeer::TTestPeer(TPeerTls Tls) : Tls(Tls) {
   Check(getsockname(Listener.Handle(), reinterpret_cast<sockaddr*>(&Addr), &Length) == 0,
         "getsockname");
   FPort = ntohs(Addr.sin_port);
-  if (Tls != TPeerTls::None) Ctx = MakeServerContext(Tls);
+  if (Tls != TPeerTls::None) {
+    Ctx = MakeServerContext(Tls);
+    SSL_CTX_set_client_hello_cb(Ctx, OnClientHello, this);
+  }
+}
+
+int TTestPeer::OnClientHello(ssl_st* Ssl, int*, void* Arg) {
+  auto* Peer = static_cast<TTestPeer*>(Arg);
+  if (Peer->HelloCount++ == 0) {
+    const unsigned char* Suites = nullptr;
+    const std::size_t Length = SSL_client_hello_get0_ciphers(Ssl, &Suites);
+    for (std::size_t I = 0; I + 1 < Length; I += 2) {
+      const SSL_CIPHER* Known = SSL_CIPHER_find(Ssl, Suites + I);
+      Peer->Offered.push_back({static_cast<uint16_t>(Suites[I] << 8 | Suites[I + 1]),
+                               Known ? SSL_CIPHER_get_bits(Known, nullptr) : -1});
+    }
+  }
+  return SSL_CLIENT_HELLO_SUCCESS;
+}
+
+void TTestPeer::UseCertificate(const std::string& ChainPem, const std::string& KeyPem) {
+  BIO* ChainBio = BIO_new_mem_buf(ChainPem.data(), static_cast<int>(ChainPem.size()));
+  BIO* KeyBio = BIO_new_mem_buf(KeyPem.data(), static_cast<int>(KeyPem.size()));
+  X509* Leaf = PEM_read_bio_X509(ChainBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* Key = PEM_read_bio_PrivateKey(KeyBio, nullptr, nullptr, nullptr);
+  bool Ok = Ctx && Leaf && Key && SSL_CTX_use_certificate(Ctx, Leaf) == 1 &&
+            SSL_CTX_use_PrivateKey(Ctx, Key) == 1;
+  SSL_CTX_clear_chain_certs(Ctx);
+  while (X509* Issuer = PEM_read_bio_X509(ChainBio, nullptr, nullptr, nullptr))
+    Ok = SSL_CTX_add0_chain_cert(Ctx, Issuer) == 1 && Ok;  // takes the reference
+  ERR_clear_error();
+  X509_free(Leaf);
+  EVP_PKEY_free(Key);
+  BIO_free(ChainBio);
+  BIO_free(KeyBio);
+  Check(Ok, "peer certificate");
+}
+
+bool TTestPeer::RequestRenegotiation() {
+  return Ssl && SSL_renegotiate(Ssl) == 1 && SSL_do_handshake(Ssl) == 1;
 }
 
 TTestPeer::~TTestPeer() {

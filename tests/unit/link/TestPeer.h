@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "SocketApi.h"
 
@@ -23,6 +24,19 @@ class TTestPeer {
   TTestPeer& operator=(const TTestPeer&) = delete;
 
   uint16_t Port() const { return FPort; }
+
+  // Presents this certificate (PEM, the leaf first) with this key instead of the built-in one.
+  void UseCertificate(const std::string& ChainPem, const std::string& KeyPem);
+  // The ClientHellos received so far (the first handshake's and any renegotiation's), and the
+  // cipher suites the first one offered with their key bits (-1: unknown to the peer's library).
+  int ClientHellos() const { return HelloCount.load(); }
+  struct TSuite {
+    uint16_t Id;
+    int Bits;
+  };
+  const std::vector<TSuite>& OfferedSuites() const { return Offered; }
+  // Asks the client for a renegotiation (TLS 1.2 and below); false when the request cannot be sent.
+  bool RequestRenegotiation();
 
   // Bytes a plain peer sends as soon as it has accepted a connection.
   void SetGreeting(std::string Bytes) { Greeting = std::move(Bytes); }
@@ -68,4 +82,8 @@ class TTestPeer {
   std::thread Echo;
   bool HandshakeDone = false;
   std::atomic<bool> Stopping{false};
+  std::atomic<int> HelloCount{0};
+  std::vector<TSuite> Offered;
+
+  static int OnClientHello(ssl_st* Ssl, int* Alert, void* Arg);
 };

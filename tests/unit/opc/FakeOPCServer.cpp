@@ -181,19 +181,23 @@ class TFakeGroup final : public IOPCItemMgt,
     *States = TaskMemArray<OPCITEMSTATE>(Count);
     *Errors = TaskMemArray<HRESULT>(Count);
     HRESULT Hr = S_OK;
+    std::string Named;
     for (DWORD I = 0; I < Count; ++I) {
       VariantInit(&(*States)[I].vDataValue);
       auto It = Items.find(Handles[I]);
       if (It == Items.end()) {
         (*Errors)[I] = OPC_E_INVALIDHANDLE;
         Hr = S_FALSE;
+        Named += "?|";
         continue;
       }
+      Named += Narrow8(It->second.ItemID) + "|";
       const TFakeItemValue& Value = State->Values[It->second.ItemID];
       (*States)[I].hClient = It->second.Client;
       (*States)[I].wQuality = Value.Quality;
       VariantCopy(&(*States)[I].vDataValue, const_cast<VARIANT*>(&Value.Value));
     }
+    State->ReadItems.push_back(Named);
     return Hr;
   }
   HRESULT STDMETHODCALLTYPE Write(DWORD Count, OPCHANDLE* Handles, VARIANT* Values,
@@ -299,7 +303,7 @@ class TFakeGroup final : public IOPCItemMgt,
     OPCHANDLE Client = 0;
   };
   std::map<OPCHANDLE, TItem> Items;
-  OPCHANDLE NextHandle = 1;
+  OPCHANDLE NextHandle = State->FirstItemHandle;
   IOPCDataCallback* Sink = nullptr;
 };
 

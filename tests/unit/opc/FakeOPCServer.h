@@ -50,12 +50,14 @@ struct TFakeState {
   bool StuckPosition = false;  // moving down into a branch succeeds but the position stays
   bool EndlessEnums = false;   // name enumerations repeat their names for ever
   std::set<std::u16string> RefusedWrites;  // item identifiers
+  OPCHANDLE FirstItemHandle = 1;  // a new group numbers its items from here (0 is a valid handle)
 
   int Calls = 0;                                    // every call into the server or its objects
   int NextCalls = 0;                                // IEnumString::Next calls
   ULONG LargestNext = 0;                            // most names asked for in one Next
   std::vector<std::string> Log;                     // group and subscription calls, in order
   std::vector<std::string> Writes;                  // "item=type:value"
+  std::vector<std::string> ReadItems;               // item identifiers each Read named, joined
   std::map<std::u16string, TFakeItemValue> Values;  // by item identifier
   std::map<OPCHANDLE, TFakeGroup*> Groups;          // live groups by server handle
   std::atomic<int> LiveObjects{0};                  // released on whichever thread used the server

@@ -162,8 +162,9 @@ TEST_F(OPCServerTest, SyncModeReadsOnUpdate) {
   EXPECT_TRUE(Pushes.empty()) << "sync mode pushes nothing";
 
   // A new tag rebuilds the group with every tag so far (the new one is in the array already).
+  // Only the items the server took are removed: not the refused one, not the new one.
   EXPECT_EQ(Values({HDev}), "/");
-  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"RemoveItems sync 4", "RemoveGroup sync",
+  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"RemoveItems sync 2", "RemoveGroup sync",
                                                  "AddGroup sync 500", "AddItems sync 4"}));
   Calls = State->Calls;
   EXPECT_TRUE(Server->UpdateOPCServersValues());
@@ -194,10 +195,11 @@ TEST_F(OPCServerTest, AsyncModePushesChanges) {
             Narrow(FakeText) + " 0 " + Narrow(HTop) + "|" + Narrow(HTemp) + " |<Unread Value> 0|0");
   EXPECT_EQ(Values({HTemp, HTop}), "<Unread Value>/0|7/0");
 
-  // Rebuild for a new tag: unadvise, remove, and a new sink on the new group.
+  // Rebuild for a new tag: remove the two items the group has, unadvise, and a new sink on the
+  // new group.
   EXPECT_EQ(Values({HDev}), "/");
   EXPECT_EQ(TakeLog(),
-            (std::vector<std::string>{"RemoveItems async 3", "Unadvise async", "RemoveGroup async",
+            (std::vector<std::string>{"RemoveItems async 2", "Unadvise async", "RemoveGroup async",
                                       "AddGroup async 100", "AddItems async 3", "Advise async"}));
   State->Fire("async", {u"[Dev]Plant.Dev.Temp"});
   ASSERT_EQ(Pushes.size(), 3u);
@@ -247,6 +249,48 @@ TEST_F(OPCServerTest, GroupSetUpFailures) {
   State->FailAdvise = true;
   ASSERT_EQ(Server->Init(u"async", 500), 0);
   EXPECT_EQ(Values({HTop}), "error -9");
+}
+
+// A server that numbers its items from 0 and refuses some: a refused item has no handle (its
+// result's handle, 0, is the first accepted item's), so it is never read, removed or written in
+// another item's place, and reads as never read.
+TEST_F(OPCServerTest, RefusedItemsGetNoHandle) {
+  State->FirstItemHandle = 0;
+  const std::u16string Unknown = u"not-a-tag";  // outside the tag table: an empty item identifier
+  for (const char16_t* Mode : {u"sync", u"async"}) {
+    SCOPED_TRACE(Narrow(Mode));
+    const bool Sync = Mode == std::u16string(u"sync");
+    const std::string Group = Sync ? "sync" : "async";
+    State->SetValue(u"Plant.Line2.Set", 3);
+    State->Writes.clear();
+    ASSERT_EQ(Server->Init(Mode, 100), 0);
+    EXPECT_EQ(Values({Unknown, HSet}), "/|/");
+    EXPECT_EQ(Server->WriteOPCItemValue(Unknown, u"5"), -14);
+    EXPECT_TRUE(State->Writes.empty()) << "nothing reaches handle 0, Set's";
+    EXPECT_EQ(Server->WriteOPCItemValue(HSet, u"6"), 0);
+    EXPECT_EQ(State->Writes, std::vector<std::string>{"Plant.Line2.Set=I4:6"});
+    if (Sync) {
+      State->ReadItems.clear();
+      EXPECT_TRUE(Server->UpdateOPCServersValues());
+      EXPECT_EQ(State->ReadItems, std::vector<std::string>{"Plant.Line2.Set|"});
+    } else {
+      State->Fire("async", {u"Plant.Line2.Set"});
+    }
+    EXPECT_EQ(Values({Unknown, HSet}), "/|3/1");
+
+    // Set is refused when the group is rebuilt for Top: it loses its handle and its value.
+    State->Values.erase(u"Plant.Line2.Set");
+    TakeLog();
+    EXPECT_EQ(Values({HTop}), "/");
+    EXPECT_EQ(TakeLog().front(), "RemoveItems " + Group + " 1") << "only handles the server gave";
+    if (Sync) {
+      EXPECT_TRUE(Server->UpdateOPCServersValues());
+    }
+    EXPECT_EQ(Values({Unknown, HSet, HTop}), Sync ? "/|/|7/1" : "/|/|/");
+    EXPECT_EQ(Server->WriteOPCItemValue(HSet, u"8"), -14);
+    EXPECT_EQ(State->Writes.size(), 1u) << "Top has handle 0 now";
+    EXPECT_EQ(Server->Disconnect(), 0);
+  }
 }
 
 TEST_F(OPCServerTest, HealthCheckElevenStrikes) {
