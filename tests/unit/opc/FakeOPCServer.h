@@ -50,6 +50,11 @@ struct TFakeState {
   bool StuckPosition = false;  // moving down into a branch succeeds but the position stays
   bool EndlessEnums = false;   // name enumerations repeat their names for ever
   std::set<std::u16string> RefusedWrites;  // item identifiers
+  // Results of the next CreateInstance calls and of the next requests for IOPCServer, taken from
+  // the front; success once used up.
+  std::vector<HRESULT> CreateResults;
+  std::vector<HRESULT> OPCServerQueryResults;
+  std::atomic<int> Creations{0};  // CreateInstance calls
 
   int Calls = 0;                                    // every call into the server or its objects
   int NextCalls = 0;                                // IEnumString::Next calls
