@@ -55,6 +55,7 @@ void TAgent::Start() {
                               : std::make_unique<TCommunicate>();
   FLink->SetTlsPolicyProp(FTlsPolicy);
   FLink->SetAllowWritesProp(FSettings.AllowWrites);
+  FLink->SetAsyncGoodQualityProp(FSettings.AsyncAnyGoodQuality);
   FLink->SetHostProp(FSettings.Host);
   FLink->SetPortProp(FSettings.Port);
   FLink->SetUidProp(FSettings.Uid);

@@ -22,6 +22,14 @@ int DigitValue(char16_t c, int base) {
   return d < base ? d : -1;
 }
 
+// "any" in any letter case; every other text keeps the default.
+bool IsAnyText(std::u16string_view text) {
+  if (text.size() != 3) return false;
+  for (size_t i = 0; i < 3; ++i)
+    if ((text[i] | 0x20) != u"any"[i]) return false;
+  return true;
+}
+
 }  // namespace
 
 EIniWriteError::EIniWriteError(std::u16string text)
@@ -108,6 +116,7 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   s.Uid = Store.ReadString(IniKeyUid, u"");
   s.SSLSecure = Store.ReadInteger(IniKeySSLSecure, 0) == 1;
   s.AllowWrites = Store.ReadInteger(IniKeyAllowWrites, 1) != 0;
+  s.AsyncAnyGoodQuality = IsAnyText(Store.ReadString(IniKeyAsyncGoodQuality, u"exact"));
   s.TlsVerify = Store.ReadString(IniKeyTlsVerify, u"");
   s.TlsPin = Store.ReadString(IniKeyTlsPin, u"");
   s.TlsServerName = Store.ReadString(IniKeyTlsServerName, u"");

@@ -17,6 +17,7 @@ inline constexpr char16_t IniKeyPort[] = u"KelScadaPort";
 inline constexpr char16_t IniKeyUid[] = u"uid";
 inline constexpr char16_t IniKeySSLSecure[] = u"IsSSLSecure";
 inline constexpr char16_t IniKeyAllowWrites[] = u"AllowWrites";
+inline constexpr char16_t IniKeyAsyncGoodQuality[] = u"AsyncGoodQuality";
 inline constexpr char16_t IniKeyTlsVerify[] = u"TlsVerify";
 inline constexpr char16_t IniKeyTlsPin[] = u"TlsPin";
 inline constexpr char16_t IniKeyTlsServerName[] = u"TlsServerName";
@@ -31,6 +32,8 @@ struct TAppSettings {
   bool SSLSecure = false;
   // Optional keys, only read: Apply writes the four above and leaves these as they are.
   bool AllowWrites = true;  // "AllowWrites" = 0 turns writing off
+  // "AsyncGoodQuality" = any: value pushes count every good quality as good, not only 0xC0
+  bool AsyncAnyGoodQuality = false;
   std::u16string TlsVerify;
   std::u16string TlsPin;
   std::u16string TlsServerName;

@@ -25,6 +25,9 @@ class TLinkRouter {
   virtual void SetTCPError() = 0;
   // False: every "setValue" is refused without reaching an OPC server.
   virtual void SetAllowWritesProp(bool AllowWrites) = 0;
+  // True: value pushes count every good OPC quality as good, as the "sync" read does; false:
+  // only plain good (0xC0).
+  virtual void SetAsyncGoodQualityProp(bool AnyGood) { (void)AnyGood; }
   // Once per connection, after SetTCPClientProp: brings the OPC workers up to date and writes the
   // greeting line.
   virtual void InitConnect() = 0;

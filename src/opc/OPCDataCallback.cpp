@@ -26,8 +26,11 @@ OPCItemRec* TOPCItemRecArr::FindByClientHandle(uint32_t Handle) {
 }
 
 TOPCDataCallback::TOPCDataCallback(POPCItemRecArr PASyncValsArr, TGetValuesCallBack GetValues,
-                                   std::u16string Guid)
-    : PASyncValsArr(PASyncValsArr), GetValues(std::move(GetValues)), Guid(std::move(Guid)) {}
+                                   std::u16string Guid, bool AnyGoodQuality)
+    : PASyncValsArr(PASyncValsArr),
+      GetValues(std::move(GetValues)),
+      Guid(std::move(Guid)),
+      AnyGoodQuality(AnyGoodQuality) {}
 
 HRESULT STDMETHODCALLTYPE TOPCDataCallback::QueryInterface(REFIID Riid, void** Object) {
   if (Object == nullptr) return E_POINTER;
@@ -78,7 +81,9 @@ void TOPCDataCallback::Store(DWORD dwCount, const OPCHANDLE* phClientItems, cons
     OPCItemRec* Entry = PASyncValsArr->FindByClientHandle(phClientItems[K]);
     if (Entry == nullptr) continue;
     Names.push_back(Entry->HashName);
-    if (pwQualities[K] == OPC_QUALITY_GOOD) {
+    const bool Good = AnyGoodQuality ? (pwQualities[K] & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD
+                                     : pwQualities[K] == OPC_QUALITY_GOOD;
+    if (Good) {
       std::u16string Text;
       if (SUCCEEDED(VariantToText(pvValues[K], Text))) {
         Entry->Value = std::move(Text);
@@ -90,7 +95,8 @@ void TOPCDataCallback::Store(DWORD dwCount, const OPCHANDLE* phClientItems, cons
       Values.push_back(Entry->Value);
       Qualities.push_back(Entry->Quality);
     } else {
-      // Anything but plain good (limit bits included): no value pushed, the stored one kept.
+      // Not good (by default anything but plain good, limit bits included): no value pushed,
+      // the stored one kept.
       Entry->Quality = u"0";
       Values.emplace_back();
       Qualities.emplace_back(u"0");

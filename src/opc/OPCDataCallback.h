@@ -53,7 +53,10 @@ inline constexpr char16_t UnreadValue[] = u"<Unread Value>";
 // server calling from a thread of its own would race it. Other calls are ignored and counted.
 class TOPCDataCallback final : public IOPCDataCallback {
  public:
-  TOPCDataCallback(POPCItemRecArr PASyncValsArr, TGetValuesCallBack GetValues, std::u16string Guid);
+  // AnyGoodQuality: every good quality (limit and substatus bits too) counts as good, as in the
+  // "sync" read; otherwise only plain good (0xC0) does.
+  TOPCDataCallback(POPCItemRecArr PASyncValsArr, TGetValuesCallBack GetValues, std::u16string Guid,
+                   bool AnyGoodQuality = false);
 
   // The connection is going away: later notifications are ignored.
   void Detach() { PASyncValsArr = nullptr; }
@@ -90,4 +93,5 @@ class TOPCDataCallback final : public IOPCDataCallback {
   POPCItemRecArr PASyncValsArr;
   TGetValuesCallBack GetValues;
   std::u16string Guid;
+  const bool AnyGoodQuality;
 };

@@ -61,6 +61,10 @@ class TOPCInteractor {
     Worker->SetSetValueErrorAnswerCallback(Value);
   }
   void SetPingCallback(TOPCPingCallBack Value) { Worker->SetPingCallback(Value); }
+  // Texts for the log that answer no request (a connect tried again).
+  void SetNoticeCallback(TNoticeCallBack Value) { Worker->SetNoticeCallback(Value); }
+  // True: pushes count every good quality as good, as the "sync" read does.
+  void SetAsyncGoodQualityProp(bool AnyGood) { Worker->SetAsyncGoodQualityProp(AnyGood); }
 
   // Any thread. Queues a copy of Task, or answers -12 (full) / -18 (no memory) through
   // ErrorAnswer. An update task (6) behind another waiting update task is dropped silently.

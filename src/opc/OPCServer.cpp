@@ -86,9 +86,12 @@ int32_t TOPCServer::GetOPCItemValues(const TArray& ValueNames, TArray& Values, T
   if (ItemsFullList.empty()) GetTagsList();
   bool AnyNew = false;
   for (const auto& Name : ValueNames) AnyNew = AddItemName(Name) > 0 || AnyNew;
-  if (AnyNew) {
+  // A group whose last build failed is built again even when no tag is new: answered from the
+  // items without it, the request would read as a success that never brings a value.
+  if (AnyNew || GroupBuildFailed) {
     RemoveGroups();
     const int32_t Result = CreateGroups(SyncMode, ResponseTime);
+    GroupBuildFailed = Result < 0;
     if (Result < 0) return Result;
   }
   Values.assign(ValueNames.size(), std::u16string());
@@ -187,7 +190,8 @@ int32_t TOPCServer::CreateGroups(bool Sync, int32_t Rate) {
   if (Added < 0) return Added;
   ReleaseSink();
   // Takes over the new object's first reference (Attach would add one on some platforms).
-  *OPCDataCallback.ReleaseAndGetAddressOf() = new TOPCDataCallback(&ASyncValsArr, GetValues, Guid);
+  *OPCDataCallback.ReleaseAndGetAddressOf() =
+      new TOPCDataCallback(&ASyncValsArr, GetValues, Guid, AsyncAnyGoodQuality.load());
   if (FAILED(AdviseDataCallback(AGroupIf.Get(), OPCDataCallback.Get(), AsyncConnection)))
     return UNABLE_ADVISE_ASYNC_GROUP;
   return 0;

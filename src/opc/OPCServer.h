@@ -4,12 +4,16 @@
 // table, OPCServer.cpp the groups and values.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "ComApartment.h"
 #include "OPCComm.h"
 #include "OPCDataCallback.h"
 #include "OPCTypes.h"
@@ -30,6 +34,13 @@ class TOPCServer {
  public:
   // Failed health checks in a row that a server may have before it counts as lost.
   static constexpr int32_t MaxFailedChecks = 10;
+  // The pauses before the second and the third try of a connect whose server is stopping or
+  // gone: a server process that exits just after its last client left may still hand out its
+  // class object for a moment.
+  static constexpr std::array<std::chrono::milliseconds, 2> ConnectRetryPauses{
+      std::chrono::milliseconds(500), std::chrono::milliseconds(1000)};
+  // Waits between two tries; false when the wait was cut short (the worker is stopping).
+  using TPause = std::function<bool(std::chrono::milliseconds)>;
 
   explicit TOPCServer(std::u16string Guid);
   ~TOPCServer();
@@ -44,6 +55,13 @@ class TOPCServer {
   int32_t GetResponseTime() const { return ResponseTime; }
   int32_t GetOPCState();
   void SetGetValuesCallback(TGetValuesCallBack Value) { GetValues = std::move(Value); }
+  // Told once for each retry of a connect.
+  void SetNoticeCallback(TNoticeCallBack Value) { Notice = std::move(Value); }
+  // A plain sleep unless set.
+  void SetPauseCallback(TPause Value) { Pause = std::move(Value); }
+  // True: pushes count every good quality as good, as the "sync" read does (the sink made at the
+  // next group build takes it); false (the default): only plain good (0xC0).
+  void SetAsyncGoodQualityProp(bool AnyGood) { AsyncAnyGoodQuality = AnyGood; }
 
   int32_t GetTagsList();
   const TItemsFullList& GetOPCTagsArr() const { return ItemsFullList; }
@@ -54,10 +72,15 @@ class TOPCServer {
 
   // Text to class identifier; false when the text does not parse.
   static bool ParseClassID(const std::u16string& Text, CLSID& ClassID);
+  // Failures of creating a server object, or of its first call, that say the server is stopping
+  // or gone, so that another try may meet a new one.
+  static bool IsServerGoing(HRESULT Hr);
   static std::u16string MarkSeparators(const std::u16string& ItemID,
                                        const TSeparatorIndexis& Positions, int32_t Offset);
 
  private:
+  HRESULT CreateServerObject(const CLSID& ClassID);
+  HRESULT ActivateServer(const CLSID& ClassID);
   void UnadviseDataCallback();
   bool CheckServerState();
   std::u16string FindLinkName(const std::u16string& HashName) const;
@@ -71,6 +94,8 @@ class TOPCServer {
   void EmptyItemArrays();
   void ReleaseSink();
 
+  // First: left after every COM object below has been released.
+  TComApartment Apartment;
   std::u16string Guid;
   std::atomic<bool> IsInit{false};
   ComPtr<IOPCServer> ServerIntf;
@@ -81,6 +106,7 @@ class TOPCServer {
   ComPtr<IOPCItemMgt> AGroupIf;
   bool HasSyncGroup = false;
   bool HasASyncGroup = false;
+  bool GroupBuildFailed = false;  // the last "getValues" that built the group got an error
   TOPCItemRecArr SyncValsArr;
   TOPCItemRecArr ASyncValsArr;
   ComPtr<TOPCDataCallback> OPCDataCallback;
@@ -92,6 +118,9 @@ class TOPCServer {
   uint32_t Itemidx = 0;
   int32_t ConnectionCount = 0;
   TGetValuesCallBack GetValues;
+  TNoticeCallBack Notice;
+  TPause Pause;
+  std::atomic<bool> AsyncAnyGoodQuality{false};
 };
 
 // Adds a group to Server: active, update rate Rate ms, client handle 0, no time bias, dead band

@@ -1,6 +1,8 @@
 // A server connection's connecting, state and health check, and disconnecting.
 #include "OPCServer.h"
 
+#include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -12,6 +14,19 @@ DWORD TakeServerState(OPCSERVERSTATUS* Status) {
   CoTaskMemFree(Status->szVendorInfo);
   CoTaskMemFree(Status);
   return State;
+}
+
+std::u16string DecimalText(long long Value) {
+  const std::string Digits = std::to_string(Value);
+  return std::u16string(Digits.begin(), Digits.end());
+}
+
+std::u16string HexText(HRESULT Hr) {
+  static const char16_t Digits[] = u"0123456789ABCDEF";
+  std::u16string Text = u"0x";
+  for (int Shift = 28; Shift >= 0; Shift -= 4)
+    Text += Digits[(static_cast<uint32_t>(Hr) >> Shift) & 0xF];
+  return Text;
 }
 
 }  // namespace
@@ -30,27 +45,63 @@ void TOPCServer::ReleaseSink() {
 
 int32_t TOPCServer::Init(const std::u16string& Mode, int32_t Rate) {
   if (IsInit.load()) return OPC_STILL_INITIALIZE;
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // once per connect, never undone
+  Apartment.Enter();  // at every connect; left when the connection is destroyed
   HasSyncGroup = false;
   HasASyncGroup = false;
   CLSID ClassID;
   if (!ParseClassID(Guid, ClassID)) return WRONG_OPC_CLASS_ID;
   ServerIntf.Reset();
-  ComPtr<IUnknown> Object;
-  HRESULT Hr = CoCreateInstance(ClassID, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                IID_IUnknown, reinterpret_cast<void**>(Object.GetAddressOf()));
-  if (FAILED(Hr) || !Object) return UNABLE_CONNECT_OPC_SERVER;
-  Hr = Object->QueryInterface(IID_IOPCServer,
-                              reinterpret_cast<void**>(ServerIntf.ReleaseAndGetAddressOf()));
-  if (FAILED(Hr) || !ServerIntf) {
-    ServerIntf.Reset();
-    return UNABLE_CONNECT_OPC_SERVER;
-  }
+  if (FAILED(CreateServerObject(ClassID))) return UNABLE_CONNECT_OPC_SERVER;
   SyncMode = Mode == u"sync";
   ResponseTime = Rate;
   IsInit.store(true);
   ConnectionCount = 0;
   return 0;
+}
+
+// Tries again, a few times, only while the failure says the server is stopping or gone.
+HRESULT TOPCServer::CreateServerObject(const CLSID& ClassID) {
+  for (size_t Retry = 0;; ++Retry) {
+    const HRESULT Hr = ActivateServer(ClassID);
+    if (SUCCEEDED(Hr) || !IsServerGoing(Hr) || Retry >= ConnectRetryPauses.size()) return Hr;
+    const auto Wait = ConnectRetryPauses[Retry];
+    if (Notice)
+      Notice(u"OPC server " + Guid + u" is stopping or gone (" + HexText(Hr) +
+             u"): connecting again in " + DecimalText(Wait.count()) + u" ms");
+    if (Pause) {
+      if (!Pause(Wait)) return Hr;
+    } else {
+      std::this_thread::sleep_for(Wait);
+    }
+  }
+}
+
+// The object and its first call, which meets the server process itself when it runs in one.
+HRESULT TOPCServer::ActivateServer(const CLSID& ClassID) {
+  ComPtr<IUnknown> Object;
+  HRESULT Hr = CoCreateInstance(ClassID, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                IID_IUnknown, reinterpret_cast<void**>(Object.GetAddressOf()));
+  if (FAILED(Hr)) return Hr;
+  if (!Object) return E_NOINTERFACE;
+  Hr = Object->QueryInterface(IID_IOPCServer,
+                              reinterpret_cast<void**>(ServerIntf.ReleaseAndGetAddressOf()));
+  if (SUCCEEDED(Hr) && ServerIntf) return S_OK;
+  ServerIntf.Reset();
+  return FAILED(Hr) ? Hr : E_NOINTERFACE;
+}
+
+bool TOPCServer::IsServerGoing(HRESULT Hr) {
+  switch (Hr) {
+    case CO_E_SERVER_STOPPING:
+    case CO_E_SERVER_EXEC_FAILURE:
+    case CLASS_E_CLASSNOTAVAILABLE:  // a class object that cannot make the object
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+      return true;
+    default:
+      return Hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+  }
 }
 
 bool TOPCServer::ParseClassID(const std::u16string& Text, CLSID& ClassID) {
@@ -141,6 +192,7 @@ int32_t TOPCServer::Disconnect() {
 void TOPCServer::EmptyItemArrays() {
   SyncValsArr.Clear();
   ASyncValsArr.Clear();
+  GroupBuildFailed = false;  // the next tag is new anyway
 }
 
 void TOPCServer::UnadviseDataCallback() {

@@ -35,6 +35,8 @@ using TOPCPingCallBack =
     std::function<void(const std::u16string& OPCServerID, int32_t TransID, int32_t State)>;
 // A task refused by a worker's queue.
 using TErrorAnswer = std::function<void(int32_t Mode, int32_t ErrorCode, int32_t TransID)>;
+// Something a worker has to say that answers no request (a connect tried again), for the log.
+using TNoticeCallBack = std::function<void(const std::u16string& Text)>;
 
 // Task codes: positions in the command-name table.
 enum TTaskCode : int32_t {

@@ -24,6 +24,10 @@ TOPCWorker::TOPCWorker(const std::u16string& Name, const std::u16string& Guid)
   OPCServer->SetGetValuesCallback(
       [this](const std::u16string& Id, int32_t TransID, const TArray& Names, const TArray& Values,
              const TArray& Qualities) { Push(Id, TransID, Names, Values, Qualities); });
+  OPCServer->SetNoticeCallback([this](const std::u16string& Text) { Tell(Text); });
+  // A connect that waits to try again ends its wait when the worker is told to stop.
+  OPCServer->SetPauseCallback(
+      [this](std::chrono::milliseconds Duration) { return PauseUnlessTerminated(Duration); });
 }
 
 void TOPCWorker::Terminate() {
@@ -35,6 +39,11 @@ void TOPCWorker::Terminate() {
 void TOPCWorker::Abandon() {
   std::unique_lock<std::shared_mutex> Gate(OwnerGate);
   Abandoned.store(true);
+}
+
+void TOPCWorker::SetAsyncGoodQualityProp(bool AnyGood) {
+  std::lock_guard<std::mutex> Guard(ServerLock);
+  if (OPCServer) OPCServer->SetAsyncGoodQualityProp(AnyGood);
 }
 
 void TOPCWorker::SetOPCName(const std::u16string& Value) {
@@ -120,7 +129,8 @@ void TOPCWorker::Execute() {
     OPCServer->Disconnect();
   } catch (...) {
   }
-  // The connection's COM objects belong to this thread's apartment: release them here.
+  // The connection's COM objects belong to this thread's apartment: release them here, and
+  // leave the apartment here (the connection does as it is destroyed), before the thread ends.
   std::unique_ptr<TOPCServer> Finished;
   {
     std::lock_guard<std::mutex> Guard(ServerLock);
@@ -181,6 +191,21 @@ void TOPCWorker::Push(const std::u16string& OPCServerID, int32_t TransID, const 
   std::shared_lock<std::shared_mutex> Gate(OwnerGate);
   if (Abandoned.load() || !GetValues) return;
   GetValues(OPCServerID, TransID, ValueNames, Values, Qualities);
+}
+
+void TOPCWorker::Tell(const std::u16string& Text) {
+  std::shared_lock<std::shared_mutex> Gate(OwnerGate);
+  if (Abandoned.load() || !Notice) return;
+  Notice(Text);
+}
+
+// A task queued meanwhile wakes the wait too; it is taken after the task in hand.
+bool TOPCWorker::PauseUnlessTerminated(std::chrono::milliseconds Duration) {
+  const auto Until = std::chrono::steady_clock::now() + Duration;
+  while (!Terminated.load()) {
+    if (!WorkSignal.WaitUntil(Until)) return !Terminated.load();
+  }
+  return false;
 }
 
 void TOPCWorker::DoConnect(const TElement& Task) {

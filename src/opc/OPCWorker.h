@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,10 @@ class TOPCWorker {
     ErrorSetValueAnswer = std::move(Value);
   }
   void SetPingCallback(TOPCPingCallBack Value) { OPCPing = std::move(Value); }
+  // What the worker has to say beyond its answers (a connect tried again), for the owner's log.
+  void SetNoticeCallback(TNoticeCallBack Value) { Notice = std::move(Value); }
+  // Whether pushes count every good quality as good (TOPCServer::SetAsyncGoodQualityProp).
+  void SetAsyncGoodQualityProp(bool AnyGood);
 
   void AddTask(const TElement& Task);
   void ClearBuffer();
@@ -92,6 +97,8 @@ class TOPCWorker {
   void QueueReconnect();
   void Push(const std::u16string& OPCServerID, int32_t TransID, const TArray& ValueNames,
             const TArray& Values, const TArray& Qualities);
+  void Tell(const std::u16string& Text);
+  bool PauseUnlessTerminated(std::chrono::milliseconds Duration);
   template <typename TCallback, typename... TArgs>
   void Answer(const TCallback& Callback, TArgs&&... Args);
 
@@ -115,6 +122,7 @@ class TOPCWorker {
   TSetValueCallBack SetValue;
   TSetValueErrorAnswer ErrorSetValueAnswer;
   TOPCPingCallBack OPCPing;
+  TNoticeCallBack Notice;
 
   // Held shared around every use of the owner (its lock and callbacks), exclusively to abandon.
   std::shared_mutex OwnerGate;

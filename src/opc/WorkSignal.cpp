@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <algorithm>
 #include <system_error>
 
 struct TWorkSignal::TImpl {
@@ -32,15 +33,23 @@ void TWorkSignal::Pump() {
   }
 }
 
-void TWorkSignal::Wait() {
+bool TWorkSignal::Await(const std::chrono::steady_clock::time_point* Until) {
   for (;;) {
+    DWORD Timeout = INFINITE;
+    if (Until != nullptr) {
+      const auto Left =
+          std::chrono::ceil<std::chrono::milliseconds>(*Until - std::chrono::steady_clock::now());
+      if (Left.count() <= 0) return false;
+      Timeout = static_cast<DWORD>(std::min<long long>(Left.count(), INFINITE - 1));
+    }
     DWORD R =
-        MsgWaitForMultipleObjectsEx(1, &Impl->Event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MsgWaitForMultipleObjectsEx(1, &Impl->Event, Timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (R == WAIT_OBJECT_0 + 1) {
       Pump();
       continue;
     }
-    return;  // the event (auto-reset) or a failed wait: let the caller look at its queue
+    if (R == WAIT_TIMEOUT) continue;  // the time left is looked at again
+    return true;  // the event (auto-reset) or a failed wait: let the caller look at its queue
   }
 }
 
@@ -72,20 +81,31 @@ void TWorkSignal::Pump() {
 }
 
 // The thread's due timers stand in for its window messages: they run while the thread waits.
-void TWorkSignal::Wait() {
+bool TWorkSignal::Await(const std::chrono::steady_clock::time_point* Until) {
   for (;;) {
     tagrelay::com::DispatchDueTimers();
     std::unique_lock<std::mutex> Guard(Impl->Lock);
     auto Notified = [this] { return Impl->Pending; };
-    if (auto Due = tagrelay::com::NextTimerDue()) {
-      Impl->Cond.wait_until(Guard, *Due, Notified);
+    auto WakeAt = tagrelay::com::NextTimerDue();
+    if (Until != nullptr && (!WakeAt || *Until < *WakeAt)) WakeAt = *Until;
+    if (WakeAt) {
+      Impl->Cond.wait_until(Guard, *WakeAt, Notified);
     } else {
       Impl->Cond.wait(Guard, Notified);
     }
     if (Impl->Pending) {
       Impl->Pending = false;
-      return;
+      return true;
     }
+    if (Until != nullptr && std::chrono::steady_clock::now() >= *Until) return false;
   }
 }
 #endif
+
+void TWorkSignal::Wait() {
+  Await(nullptr);
+}
+
+bool TWorkSignal::WaitUntil(std::chrono::steady_clock::time_point Until) {
+  return Await(&Until);
+}

@@ -2,6 +2,7 @@
 // its thread, so a single-threaded apartment receives its servers' callbacks while idle.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 class TWorkSignal {
@@ -15,10 +16,14 @@ class TWorkSignal {
   void Notify();
   // Waiting thread: block until notified, pumping the thread's messages meanwhile.
   void Wait();
+  // The same, at most until Until; false when the time ran out first.
+  bool WaitUntil(std::chrono::steady_clock::time_point Until);
   // Waiting thread: deliver the messages already waiting, without blocking.
   static void Pump();
 
  private:
+  bool Await(const std::chrono::steady_clock::time_point* Until);
+
   struct TImpl;
   std::unique_ptr<TImpl> Impl;
 };

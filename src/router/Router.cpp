@@ -178,6 +178,7 @@ void TRouter::SyncOPCInteractors() {
     if (FindOPCInteractor(Server.Name, Server.GUID) >= 0) continue;
     auto Interactor = std::make_unique<TOPCInteractor>(Server.Name, Server.GUID);
     Interactor->SetLoggerProp(Logger);
+    Interactor->SetAsyncGoodQualityProp(AsyncAnyGoodQuality);
     SetInteractorCallbacks(*Interactor);
     std::lock_guard Guard(RegistryLock);
     OPCInteractors.push_back({Server.Name, Server.GUID, std::move(Interactor)});
@@ -219,6 +220,7 @@ void TRouter::SetInteractorCallbacks(TOPCInteractor& Interactor) {
   Interactor.SetSetValueCallback(std::bind_front(&TRouter::SetValueAnswer, this));
   Interactor.SetSetValueErrorAnswerCallback(std::bind_front(&TRouter::ErrorSetValueAnswer, this));
   Interactor.SetPingCallback(std::bind_front(&TRouter::PingAnswer, this));
+  Interactor.SetNoticeCallback([this](const std::u16string& Text) { Log(LogInfo, Text, 0); });
 }
 
 void TRouter::QueueTask(const std::u16string& OPCServerID, const TElement& Task) {

@@ -39,12 +39,14 @@ class SimRegistration:
     simulator's self-registration reads OPCSIM_CONFIG and records the file for each class), and
     removes them again, so other tests' agents do not find them. In process through opcsim.dll,
     or with local=True through opcsim-server.exe, whose classes have identities of their own
-    (winagent.local_clsid)."""
+    (winagent.local_clsid); server_args go into its registered command line ("/MultipleUse",
+    "/Linger", "300", say)."""
 
-    def __init__(self, build, config, local=False):
+    def __init__(self, build, config, local=False, server_args=()):
         self.build = Path(build)
         self.config = Path(config)
         self.local = local
+        self.server_args = tuple(server_args)
         self.dll = self.build / "tools" / "opcsim" / "opcsim.dll"
         self.exe = self.build / "tools" / "opcsim" / "opcsim-server.exe"
 
@@ -52,6 +54,8 @@ class SimRegistration:
         env = dict(os.environ, OPCSIM_CONFIG=windows_path(self.config))
         if self.local:
             command = [windows_path(self.exe), "/UnregServer" if remove else "/RegServer"]
+            if not remove:
+                command += self.server_args
         else:
             command = ["regsvr32", "/s", *(["/u"] if remove else []), windows_path(self.dll)]
         return subprocess.run([str(self.build / "wine-env.sh"), *command], env=env,

@@ -7,11 +7,12 @@ import os
 import signal
 import time
 
+import pytest
+
 from load_support import SimRegistration, server_pids
-from scada_peer import ScadaPeer
-from winagent import Agent, local_clsid, windows_path
-from wire import (EDGE_CONFIG, OPCSIM_MODE, SIM_CONFIG, Wire, compact, fault_config, is_push,
-                  recorded, tag_hash, wait_online)
+from winagent import local_clsid
+from wire import (EDGE_CONFIG, OPCSIM_MODE, SIM_CONFIG, agent_session, compact, fault_config,
+                  is_push, recorded, tag_hash)
 
 LOCAL_SIM = local_clsid(SIM_CONFIG)
 INTEGER = tag_hash("Integer")  # 42 in the small tree of fault_config
@@ -30,26 +31,17 @@ def read_integer(wire, first_transid, attempts=40):
 
 
 @contextlib.contextmanager
-def local_agent(wine, folder, name, sim_faults=None):
+def local_agent(wine, folder, name, sim_faults=None, server_args=()):
     """An agent with the out-of-process simulator on a small configuration of its own (with
-    fault switches for the plant server); yields the wire and the agent."""
+    fault switches for the plant server); yields the wire and the agent. server_args: see
+    SimRegistration (they need a registration of this test's own)."""
     config = fault_config(folder / "opcsim.json", sim_faults or {}, {})
     # Out of process, the run registered opcsim-server.exe already (conftest); in process this
     # test registers it itself, for its own duration.
     registration = (contextlib.nullcontext() if OPCSIM_MODE == "local"
-                    else SimRegistration(wine.build, config, local=True))
-    with registration:
-        peer = ScadaPeer().start()
-        agent = Agent(wine, folder, name)
-        try:
-            agent.configure(port=peer.port)
-            agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
-            wire = Wire(peer)
-            wait_online(wire)
-            yield wire, agent
-        finally:
-            agent.kill()
-            peer.stop()
+                    else SimRegistration(wine.build, config, local=True, server_args=server_args))
+    with registration, agent_session(wine, folder, name, config) as session:
+        yield session
 
 
 def test_killed_server_is_reported_started_again_and_read(wine, tmp_path):
@@ -117,3 +109,27 @@ def test_hung_server_holds_up_nothing_else(wine, tmp_path):
         assert first + 90 <= refused[0] <= first + 100, refused[0]
         wire.ping(400, b)
         assert agent.close() < 15  # a guard against a hang, not a speed figure
+
+
+@pytest.mark.skipif(OPCSIM_MODE == "local", reason="needs a registration of its own")
+def test_connect_right_after_disconnect_meets_a_stopping_server(wine, tmp_path):
+    """The server process serves many clients and, once its last object is released, is stopping
+    for 300 ms: its class object, still handed out, refuses to make objects. Every OPCConnect
+    right after OPCDisconnect releases that last object first, meets the stopping process, and
+    succeeds on a later try, which starts a new process."""
+    with local_agent(wine, tmp_path, "tagrelay-linger.exe",
+                     server_args=("/MultipleUse", "/Linger", "300")) as (wire, agent):
+        agent.log_text()  # "Enable log" ticked: the retries are kept
+        wire.connect(1, LOCAL_SIM, "sync", 500)
+        for n in range(10):
+            disconnect, connect = 10 + 2 * n, 11 + 2 * n
+            wire.send(compact({"cmd": "OPCDisconnect", "TransID": disconnect,
+                               "OPCServerID": LOCAL_SIM}) + b"\r\n" +
+                      compact({"cmd": "OPCConnect", "TransID": connect, "OPCServerID": LOCAL_SIM,
+                               "syncMode": "sync", "responseTime": 500}) + b"\r\n")
+            wire.expect({"cmd": "OPCDisconnect", "TransID": disconnect, "OPCServerID": LOCAL_SIM})
+            wire.expect({"cmd": "OPCConnect", "TransID": connect, "OPCServerID": LOCAL_SIM},
+                        timeout=30)
+        read_integer(wire, 100)
+        retries = agent.log_text(enable=False).count(f"OPC server {LOCAL_SIM} is stopping or gone")
+        assert retries >= 10, retries  # each connect met the stopping process at least once

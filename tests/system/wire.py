@@ -1,6 +1,7 @@
 """Helpers of the system tests: the exact bytes of the agent's messages, a recorder that keeps every
 line the agent sent, opcsim configurations with faults, and a gate in front of the peer that can
 stop accepting connections while the links it carries stay up."""
+import contextlib
 import copy
 import hashlib
 import json
@@ -11,7 +12,8 @@ import threading
 import time
 from pathlib import Path
 
-from winagent import local_clsid, local_progid
+from scada_peer import ScadaPeer
+from winagent import Agent, local_clsid, local_progid, windows_path
 
 ROOT = Path(__file__).resolve().parents[2]
 
@@ -150,6 +152,24 @@ def wait_online(wire, timeout=CONNECT_TIMEOUT, start=0):
     """Waits for "serverOnline"; returns (raw line, connection number)."""
     raw, _, number = wire.wait_json("serverOnline", timeout, start)
     return raw, number
+
+
+@contextlib.contextmanager
+def agent_session(wine, folder, name, config, **settings):
+    """An agent named `name` in `folder`, with these keys added to its configuration file, whose
+    simulator reads the configuration file `config`, on a peer of its own; yields (wire, agent)
+    once the agent is online, and stops both at the end."""
+    peer = ScadaPeer().start()
+    agent = Agent(wine, folder, name)
+    try:
+        agent.configure(port=peer.port, **settings)
+        agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
+        wire = Wire(peer)
+        wait_online(wire)
+        yield wire, agent
+    finally:
+        agent.kill()
+        peer.stop()
 
 
 # ---- opcsim configurations ----------------------------------------------------------------------

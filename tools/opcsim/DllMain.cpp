@@ -5,6 +5,7 @@
 
 #include "OpcSim.h"
 #include "SimRegistration.h"
+#include "SimServerThread.h"
 #include "SimTimer.h"
 
 namespace {
@@ -45,7 +46,10 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return opcsim::CanUnload() ? S_OK : S_FALSE;
+  if (!opcsim::CanUnload()) return S_FALSE;
+  // With the unloadWaitsForThread fault the server's own thread runs; it ends before the unload.
+  opcsim::SimServerThread::Instance().Stop();
+  return S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {

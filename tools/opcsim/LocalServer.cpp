@@ -23,7 +23,7 @@ void MakeLocalIdentity(SimServerDef& server) {
     server.progId += u"Local";
 }
 
-HRESULT SingleUseClassObjects::Register(const CLSID* only) {
+HRESULT LocalClassObjects::Register(const CLSID* only, bool multipleUse) {
   Revoke();
   for (const auto& device : SimRegistry::Instance().Devices()) {
     if (only && !IsEqualCLSID(*only, device->Clsid())) continue;
@@ -33,7 +33,7 @@ HRESULT SingleUseClassObjects::Register(const CLSID* only) {
     DWORD cookie = 0;
     if (SUCCEEDED(hr))
       hr = CoRegisterClassObject(device->Clsid(), factory.Get(), CLSCTX_LOCAL_SERVER,
-                                 REGCLS_SINGLEUSE, &cookie);
+                                 multipleUse ? REGCLS_MULTIPLEUSE : REGCLS_SINGLEUSE, &cookie);
     if (FAILED(hr)) {
       Revoke();
       return hr;
@@ -43,7 +43,7 @@ HRESULT SingleUseClassObjects::Register(const CLSID* only) {
   return cookies_.empty() ? CLASS_E_CLASSNOTAVAILABLE : S_OK;
 }
 
-void SingleUseClassObjects::Revoke() {
+void LocalClassObjects::Revoke() {
   for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
   cookies_.clear();
 }

@@ -19,6 +19,11 @@ std::atomic<long>& ServersCreated() {
   return count;
 }
 
+std::atomic<bool>& Stopping() {
+  static std::atomic<bool> stopping{false};
+  return stopping;
+}
+
 namespace {
 
 class SimClassFactory final : public IClassFactory {
@@ -39,6 +44,7 @@ class SimClassFactory final : public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    if (Stopping()) return CO_E_SERVER_STOPPING;
     auto* server = new SimServer(device_);
     const HRESULT hr = server->QueryInterface(riid, ppv);
     server->Release();

@@ -28,6 +28,10 @@ bool CanUnload();
 // Server objects the class objects of this process have handed out.
 std::atomic<long>& ServersCreated();
 
+// Set by a local server on its way out: its class objects, which COM may still hand to clients,
+// refuse to make objects (CO_E_SERVER_STOPPING).
+std::atomic<bool>& Stopping();
+
 // Registers every loaded server's class object with CoRegisterClassObject for
 // as long as the object lives.
 class ClassObjectRegistration {

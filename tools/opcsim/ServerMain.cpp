@@ -4,6 +4,13 @@
 // process of its own; it serves one activation, runs the simulator's objects on its apartment
 // thread while it pumps messages, and exits when its last object is released.
 //   opcsim-server.exe /RegServer | /UnregServer     writes or removes the registry entries
+// Given with /RegServer, these go into the registered command line:
+//   /MultipleUse    the class object serves every client that asks (REGCLS_MULTIPLEUSE) instead
+//                   of one activation
+//   /Linger <ms>    with /MultipleUse: once the last object is released the process is stopping;
+//                   its class object, still handed out, refuses to make objects
+//                   (CO_E_SERVER_STOPPING) for this long before it is revoked and the process
+//                   exits
 #include <windows.h>
 #include <shellapi.h>
 
@@ -27,6 +34,8 @@ struct Options {
   bool unregServer = false;
   bool hasClass = false;
   CLSID onlyClass{};
+  bool multipleUse = false;
+  DWORD lingerMs = 0;
 };
 
 bool Is(const wchar_t* arg, const wchar_t* name) {
@@ -42,6 +51,8 @@ Options ParseOptions() {
     if (Is(argv[i], L"UnregServer")) options.unregServer = true;
     if (Is(argv[i], L"Class") && i + 1 < argc)
       options.hasClass = SUCCEEDED(CLSIDFromString(argv[++i], &options.onlyClass));
+    if (Is(argv[i], L"MultipleUse")) options.multipleUse = true;
+    if (Is(argv[i], L"Linger") && i + 1 < argc) options.lingerMs = wcstoul(argv[++i], nullptr, 10);
   }
   LocalFree(argv);
   return options;
@@ -56,12 +67,15 @@ bool LoadServers(const Options& options) {
          opcsim::SimRegistry::Instance().Load(text, error, opcsim::MakeLocalIdentity);
 }
 
-int Register() {
+int Register(const Options& options) {
   const std::wstring exe = opcsim::ModulePath().wstring();
+  std::wstring serving;
+  if (options.multipleUse) serving += L" /MultipleUse";
+  if (options.lingerMs > 0) serving += L" /Linger " + std::to_wstring(options.lingerMs);
   for (const auto& device : opcsim::SimRegistry::Instance().Devices()) {
-    const std::wstring commandLine = L"\"" + exe + L"\" /Class " +
-                                     std::wstring(device->ClsidText().begin(),
-                                                  device->ClsidText().end());
+    const std::wstring commandLine =
+        L"\"" + exe + L"\" /Class " +
+        std::wstring(device->ClsidText().begin(), device->ClsidText().end()) + serving;
     if (FAILED(opcsim::RegisterLocalServer(*device, commandLine, opcsim::DefaultConfigPath())))
       return 1;
   }
@@ -74,25 +88,48 @@ int Unregister() {
   return 0;
 }
 
+// Counted at creation, so a client done between two checks is seen too.
+bool ServedAndIdle(size_t classObjects) {
+  return opcsim::ServersCreated() > 0 && opcsim::LiveObjects() <= static_cast<long>(classObjects) &&
+         opcsim::ServerLocks() == 0;
+}
+
 // Pumps messages (the simulator's timers and COM's calls) until the process has served its
 // objects and the last one is gone, or was never asked for.
-void Serve(size_t classObjects) {
+void Serve(size_t classObjects, bool multipleUse) {
   const UINT_PTR timer = SetTimer(nullptr, 0, kCheckPeriodMs, nullptr);
   const DWORD started = GetTickCount();
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
-      // Counted at creation, so a client done between two checks is seen too.
-      const bool used = opcsim::ServersCreated() > 0;
-      const bool idle = opcsim::LiveObjects() <= static_cast<long>(classObjects) &&
-                        opcsim::ServerLocks() == 0;
-      if ((used && idle) || (!used && GetTickCount() - started > kUnusedLifetimeMs)) break;
+      if (ServedAndIdle(classObjects) ||
+          (opcsim::ServersCreated() == 0 && GetTickCount() - started > kUnusedLifetimeMs))
+        break;
       continue;
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+    // For many clients, the process decides to end the moment its last object goes, as such
+    // servers do: no client may have a new object from then on.
+    if (multipleUse && ServedAndIdle(classObjects)) break;
   }
   KillTimer(nullptr, timer);
+}
+
+// Stopping: the class objects stay registered, and refuse, for lingerMs while calls are served.
+void Linger(DWORD lingerMs) {
+  opcsim::Stopping() = true;
+  const DWORD started = GetTickCount();
+  for (DWORD elapsed = 0; elapsed < lingerMs; elapsed = GetTickCount() - started) {
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, lingerMs - elapsed, QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0)
+      continue;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
 }
 
 class ComApartment {
@@ -115,10 +152,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   const Options options = ParseOptions();
   ComApartment apartment;
   if (!apartment.Ok() || !LoadServers(options)) return 2;
-  if (options.regServer) return Register();
+  if (options.regServer) return Register(options);
   if (options.unregServer) return Unregister();
-  opcsim::SingleUseClassObjects classObjects;
-  if (FAILED(classObjects.Register(options.hasClass ? &options.onlyClass : nullptr))) return 2;
-  Serve(classObjects.Count());
+  opcsim::LocalClassObjects classObjects;
+  if (FAILED(classObjects.Register(options.hasClass ? &options.onlyClass : nullptr,
+                                   options.multipleUse)))
+    return 2;
+  Serve(classObjects.Count(), options.multipleUse);
+  if (options.multipleUse) Linger(options.lingerMs);
   return 0;
 }

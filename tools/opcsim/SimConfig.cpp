@@ -359,7 +359,8 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
                   ReadFlag(*object, "hang", faults.hang) &&
                   ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&
-                  ReadCount(*object, "exitAfterCalls", faults.exitAfterCalls);
+                  ReadCount(*object, "exitAfterCalls", faults.exitAfterCalls) &&
+                  ReadFlag(*object, "unloadWaitsForThread", faults.unloadWaitsForThread);
   if (!ok || (mode != u"state" && mode != u"error") || state < 1 || state > 6)
     return error = u"bad fault switch", false;
   faults.statusReportsState = mode == u"state";

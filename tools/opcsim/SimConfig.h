@@ -47,6 +47,9 @@ struct SimFaults {
   bool hang = false;
   uint32_t hangAfterCalls = 0;
   uint32_t exitAfterCalls = 0;
+  // In process (opcsim.dll): the first Advise starts a thread of the server's own, and
+  // DllCanUnloadNow waits for its end before it answers S_OK.
+  bool unloadWaitsForThread = false;
 };
 
 struct SimServerDef {

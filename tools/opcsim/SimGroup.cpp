@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "SimServerThread.h"
+
 namespace opcsim {
 
 namespace {
@@ -373,7 +375,8 @@ HRESULT STDMETHODCALLTYPE SimGroup::FindConnectionPoint(REFIID riid, IConnection
 
 HRESULT SimGroup::AdviseSink(IUnknown* sink, DWORD* cookie) {
   if (!EnterCall("Advise")) return E_FAIL;
-  if (device_->Faults().adviseFails) return CONNECT_E_CANNOTCONNECT;
+  const SimFaults faults = device_->Faults();
+  if (faults.adviseFails) return CONNECT_E_CANNOTCONNECT;
   if (sink_) return CONNECT_E_ADVISELIMIT;
   Microsoft::WRL::ComPtr<IOPCDataCallback> callback;
   if (FAILED(sink->QueryInterface(IID_IOPCDataCallback,
@@ -384,6 +387,7 @@ HRESULT SimGroup::AdviseSink(IUnknown* sink, DWORD* cookie) {
   owedAll_ = true;  // the first callback carries every active item
   lastUpdate_ = {};
   UpdateTimer();
+  if (faults.unloadWaitsForThread) SimServerThread::Instance().Start();
   return S_OK;
 }
 

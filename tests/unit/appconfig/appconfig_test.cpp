@@ -177,6 +177,26 @@ TEST(ReadSettings, OptionalLinkKeysAreReadAsGivenAndAbsentKeysChangeNothing) {
   }
 }
 
+// Only "any" (in any letter case) makes pushes count every good quality; anything else, a missing
+// key included, keeps the default.
+TEST(ReadSettings, AsyncGoodQualityAnyIsOptIn) {
+  TFakeStore store;
+  store.Values = {{u"uid", u"abc"}};
+  EXPECT_FALSE(ReadSettings(store, [] { return 0.5; }).AsyncAnyGoodQuality);
+  for (const auto& [Text, Any] : std::vector<std::pair<std::u16string, bool>>{{u"any", true},
+                                                                              {u"ANY", true},
+                                                                              {u"Any", true},
+                                                                              {u"exact", false},
+                                                                              {u"", false},
+                                                                              {u"anything", false},
+                                                                              {u"1", false},
+                                                                              {u" any", false}}) {
+    store.Values = {{u"uid", u"abc"}, {u"AsyncGoodQuality", Text}};
+    EXPECT_EQ(ReadSettings(store, [] { return 0.5; }).AsyncAnyGoodQuality, Any)
+        << std::string(Text.begin(), Text.end());
+  }
+}
+
 TEST(WriteSettings, WritesFourKeysInOrderWithIntegersInDecimal) {
   TFakeStore store;
   TAppSettings s;

@@ -322,6 +322,14 @@ class TFakeServer final : public IOPCServer, public IOPCBrowseServerAddressSpace
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Object) override {
     ++State->Calls;
+    if (IsEqualIID(Riid, IID_IOPCServer) && !State->OPCServerQueryResults.empty()) {
+      const HRESULT Hr = State->OPCServerQueryResults.front();
+      State->OPCServerQueryResults.erase(State->OPCServerQueryResults.begin());
+      if (FAILED(Hr)) {
+        *Object = nullptr;
+        return Hr;
+      }
+    }
     if (IsEqualIID(Riid, IID_IUnknown) || IsEqualIID(Riid, IID_IOPCServer)) {
       *Object = static_cast<IOPCServer*>(this);
     } else if (IsEqualIID(Riid, IID_IOPCBrowseServerAddressSpace) && !State->NoBrowser) {
@@ -454,6 +462,12 @@ class TFakeFactory final : public IClassFactory, TRefCounted {
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* Outer, REFIID Riid, void** Object) override {
     *Object = nullptr;
     if (Outer) return CLASS_E_NOAGGREGATION;
+    ++State->Creations;
+    if (!State->CreateResults.empty()) {
+      const HRESULT Hr = State->CreateResults.front();
+      State->CreateResults.erase(State->CreateResults.begin());
+      if (FAILED(Hr)) return Hr;
+    }
     auto* Server = new TFakeServer(State);
     const HRESULT Hr = Server->QueryInterface(Riid, Object);
     Server->Release();

@@ -51,6 +51,11 @@ struct TFakeState {
   bool EndlessEnums = false;   // name enumerations repeat their names for ever
   std::set<std::u16string> RefusedWrites;  // item identifiers
   OPCHANDLE FirstItemHandle = 1;  // a new group numbers its items from here (0 is a valid handle)
+  // Results of the next CreateInstance calls and of the next requests for IOPCServer, taken from
+  // the front; success once used up.
+  std::vector<HRESULT> CreateResults;
+  std::vector<HRESULT> OPCServerQueryResults;
+  std::atomic<int> Creations{0};  // CreateInstance calls
 
   int Calls = 0;                                    // every call into the server or its objects
   int NextCalls = 0;                                // IEnumString::Next calls

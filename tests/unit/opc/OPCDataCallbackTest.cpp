@@ -78,15 +78,66 @@ TEST_F(DataCallbackTest, NoKnownHandleNoPush) {
   EXPECT_TRUE(Pushes.empty());
 }
 
-TEST_F(DataCallbackTest, OnlyPlainGoodQualityCarriesAValue) {
-  // Limit bits, uncertain and bad: pushed empty with "0", the stored value stays.
-  Notify({{10, 1, 0xC1}, {11, 2, 0xC3}, {12, 3, 0x40}});
-  ASSERT_EQ(Pushes.size(), 1u);
-  EXPECT_EQ(Pushes[0].Values, "||");
-  EXPECT_EQ(Pushes[0].Qualities, "0|0|0");
-  for (size_t I = 0; I < 3; ++I) {
-    EXPECT_EQ(Narrow(Items[I].Value), "old");
-    EXPECT_EQ(Narrow(Items[I].Quality), "0");
+// By default only plain good (0xC0) carries a value; with every good quality counting, limit and
+// substatus bits on a good quality do too. Anything else is pushed empty with "0" and leaves the
+// stored value as it was.
+TEST(DataCallbackQualityTest, GoodQualitiesByTheSetting) {
+  const WORD Qualities[] = {0xC0, 0xC1, 0xC3, 0xD8, 0x40, 0x00};
+  struct TCase {
+    bool AnyGood;
+    const char* Values;
+    const char* PushedQualities;
+    const char* StoredValues;
+  };
+  const TCase Cases[] = {
+      {false, "1|||||", "1|0|0|0|0|0", "1|old|old|old|old|old"},
+      {true, "1|2|3|4||", "1|1|1|1|0|0", "1|2|3|4|old|old"},
+  };
+  for (const TCase& Case : Cases) {
+    TOPCItemRecArr Items;
+    for (uint32_t I = 0; I < 6; ++I) {
+      OPCItemRec Rec;
+      Rec.HashName = u"h" + std::u16string(1, u'0' + I);
+      Rec.IdxForASync = I;
+      Rec.Value = u"old";
+      Items.Append(Rec);
+    }
+    std::string Values, PushedQualities;
+    ComPtr<TOPCDataCallback> Sink;
+    *Sink.ReleaseAndGetAddressOf() = new TOPCDataCallback(
+        &Items,
+        [&](const std::u16string&, int32_t, const TArray&, const TArray& V, const TArray& Q) {
+          Values = Join(V);
+          PushedQualities = Join(Q);
+        },
+        u"{ID}", Case.AnyGood);
+    OPCHANDLE Handles[6];
+    VARIANT Variants[6];
+    WORD Words[6];
+    FILETIME Times[6]{};
+    HRESULT Errors[6]{};
+    for (int I = 0; I < 6; ++I) {
+      Handles[I] = static_cast<OPCHANDLE>(I);
+      VariantInit(&Variants[I]);
+      Variants[I].vt = VT_I4;
+      Variants[I].lVal = I + 1;
+      Words[I] = Qualities[I];
+    }
+    ASSERT_EQ(Sink->OnDataChange(1, 1, S_OK, S_OK, 6, Handles, Variants, Words, Times, Errors),
+              S_OK);
+    EXPECT_EQ(Values, Case.Values) << "any good: " << Case.AnyGood;
+    EXPECT_EQ(PushedQualities, Case.PushedQualities) << "any good: " << Case.AnyGood;
+    std::string Stored, StoredQualities;
+    for (size_t I = 0; I < Items.size(); ++I) {
+      if (I > 0) {
+        Stored += '|';
+        StoredQualities += '|';
+      }
+      Stored += Narrow(Items[I].Value);
+      StoredQualities += Narrow(Items[I].Quality);
+    }
+    EXPECT_EQ(Stored, Case.StoredValues) << "any good: " << Case.AnyGood;
+    EXPECT_EQ(StoredQualities, Case.PushedQualities) << "any good: " << Case.AnyGood;
   }
 }
 

@@ -1,6 +1,7 @@
 // Workers whose OPC server stops answering inside a call: the fake server's GetStatus blocks until
-// the test releases it. Native only: the worker reaches the fake, registered on the test's thread,
-// through the stand-in's process-wide class table.
+// the test releases it; and a worker that waits to connect again to a server that is stopping.
+// Native only: the worker reaches the fake, registered on the test's thread, through the
+// stand-in's process-wide class table.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -135,6 +136,26 @@ TEST_F(HungServerTest, StopJoinsWorkerThatEndsInTime) {
   Gate.Release();
   EXPECT_TRUE(Hung->Stop(std::chrono::steady_clock::now() + 20s));
   EXPECT_EQ(State->LiveObjects.load(), Idle) << "the thread has released the server object";
+}
+
+// A connect waiting to try a stopping server again gives up when its worker is told to stop.
+TEST(StoppingServerTest, StopEndsTheWaitBeforeTheNextTry) {
+  const CLSID StoppingID = {
+      0x7A11E5E2, 0x1234, 0x4ABC, {0x9D, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}};
+  const std::u16string StoppingText = u"{7A11E5E2-1234-4ABC-9DEF-0123456789AB}";
+  auto State = std::make_shared<TFakeState>();
+  State->CreateResults = {CO_E_SERVER_STOPPING, CO_E_SERVER_STOPPING, CO_E_SERVER_STOPPING};
+  TFakeRegistration Registration(StoppingID, State);
+  TCriticalSection Lock;
+  TRecorder Rec(&Lock);
+  TOPCInteractor Worker(u"Stopping", StoppingText);
+  Rec.Wire(Worker);
+  Worker.AddTask(MakeTask(3, 1, {}, u"sync", 500));
+  ASSERT_TRUE(Rec.WaitFor(1));  // said just before the first wait
+  EXPECT_EQ(Rec.Get()[0].rfind("notice OPC server " + Narrow(StoppingText) + " is stopping", 0), 0u)
+      << Rec.Get()[0];
+  EXPECT_TRUE(Worker.Stop(std::chrono::steady_clock::now() + 20s));
+  EXPECT_EQ(State->Creations.load(), 1) << "no further try once the worker was told to stop";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "HashName.h"
@@ -66,11 +67,8 @@ class OPCInteractorSimTest : public ::testing::Test {
   void SetUp() override {
     MakeSimulatorAvailable();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ComPtr<IUnknown> Object;
-    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(PlantID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                           reinterpret_cast<void**>(Object.GetAddressOf()))));
-    ASSERT_TRUE(SUCCEEDED(Object->QueryInterface(
-        IID_IOpcSimControl, reinterpret_cast<void**>(Control.GetAddressOf()))));
+    Control = MakeControl();
+    ASSERT_TRUE(Control);
     ASSERT_EQ(Control->Configure(U16ToOle(ServerJson)), S_OK);
     ASSERT_EQ(Control->GetLiveObjects(&LiveBefore), S_OK);
     Worker = std::make_unique<TOPCInteractor>(u"Tagrelay.OpcSim.1", PlantText);
@@ -87,6 +85,18 @@ class OPCInteractorSimTest : public ::testing::Test {
     ASSERT_EQ(Control->GetLiveObjects(&LiveAfter), S_OK);
     EXPECT_EQ(LiveAfter, LiveBefore) << "the worker released every server object";
     Control->Reset();
+  }
+
+  // A server object of the simulator, on the test's thread, through its control interface.
+  static ComPtr<IOpcSimControl> MakeControl() {
+    ComPtr<IUnknown> Object;
+    ComPtr<IOpcSimControl> Made;
+    if (FAILED(CoCreateInstance(PlantID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(Object.GetAddressOf()))) ||
+        FAILED(Object->QueryInterface(IID_IOpcSimControl,
+                                      reinterpret_cast<void**>(Made.GetAddressOf()))))
+      return nullptr;
+    return Made;
   }
 
   // Runs one task and returns its answer.
@@ -172,6 +182,23 @@ TEST_F(OPCInteractorSimTest, AsyncChangesArriveWhileIdle) {
   }
   EXPECT_TRUE(SawAll) << "the first notification after the advise carries every item";
 }
+
+#ifdef _WIN32
+// The simulator's DllCanUnloadNow then waits for a thread of its own, whose end needs the loader
+// lock. The worker leaves its apartment on its own thread before that thread ends, so COM asks
+// the DLL there; asked during the thread's detach, under the loader lock, the wait never ends and
+// neither does this Stop.
+TEST_F(OPCInteractorSimTest, EndsAfterAnAsyncSessionWithAServerWhoseUnloadWaits) {
+  ASSERT_EQ(Control->SetFaults(OLESTR("{\"unloadWaitsForThread\": true}")), S_OK);
+  EXPECT_EQ(Run(MakeTask(3, 1, {}, u"async", 50)), "connect " + Id() + " trans=1");
+  Run(MakeTask(5, 2, {HTemp}));
+  ASSERT_TRUE(Rec.WaitFor(Rec.Get().size() + 1));  // a push
+  Control.Reset();  // no object of the simulator is left outside the worker
+  EXPECT_TRUE(Worker->Stop(std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+  Control = MakeControl();
+  ASSERT_TRUE(Control);
+}
+#endif
 
 TEST_F(OPCInteractorSimTest, ElevenFailedChecksThenOneReconnect) {
   EXPECT_EQ(Run(MakeTask(3, 1, {}, u"sync", 100)), "connect " + Id() + " trans=1");

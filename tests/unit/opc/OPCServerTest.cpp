@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "FakeOPCServer.h"
 #include "HashName.h"
@@ -100,6 +103,86 @@ TEST_F(OPCServerTest, ConnectStatesAndServerState) {
   EXPECT_EQ(Server->Init(u"Sync", 250), 0);  // not exactly "sync": asynchronous
   EXPECT_FALSE(Server->GetSyncMode());
   EXPECT_EQ(Server->GetResponseTime(), 250);
+}
+
+// A connect whose server says it is stopping or gone tries twice more, after 500 and after
+// 1000 ms, saying so before each wait; any other failure ends it at once.
+TEST_F(OPCServerTest, ConnectTriesAgainOnlyWhileTheServerIsStoppingOrGone) {
+  const HRESULT Unavailable = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+  struct TCase {
+    const char* Name;
+    std::vector<HRESULT> Create;  // results of the class object's CreateInstance, in turn
+    std::vector<HRESULT> Query;   // results of asking the new object for IOPCServer
+    bool Stopped;                 // the worker is told to stop during the first wait
+    int32_t Result;
+    int Creations;
+    size_t Waits;
+  };
+  const TCase Cases[] = {
+      {"stopping twice", {CO_E_SERVER_STOPPING, CO_E_SERVER_STOPPING}, {}, false, 0, 3, 2},
+      {"exec failure", {CO_E_SERVER_EXEC_FAILURE}, {}, false, 0, 2, 1},
+      {"class object makes nothing", {CLASS_E_CLASSNOTAVAILABLE}, {}, false, 0, 2, 1},
+      {"disconnected", {RPC_E_DISCONNECTED}, {}, false, 0, 2, 1},
+      {"died", {RPC_E_SERVER_DIED}, {}, false, 0, 2, 1},
+      {"died before the call", {RPC_E_SERVER_DIED_DNE}, {}, false, 0, 2, 1},
+      {"unavailable", {Unavailable}, {}, false, 0, 2, 1},
+      {"first call disconnected", {}, {RPC_E_DISCONNECTED}, false, 0, 2, 1},
+      {"gone for good",
+       {CO_E_SERVER_STOPPING, RPC_E_DISCONNECTED, Unavailable},
+       {},
+       false,
+       -5,
+       3,
+       2},
+      {"stopped while waiting", {CO_E_SERVER_STOPPING}, {}, true, -5, 1, 1},
+      {"plain failure", {E_FAIL}, {}, false, -5, 1, 0},
+      {"no memory", {E_OUTOFMEMORY}, {}, false, -5, 1, 0},
+      {"not an OPC server", {}, {E_NOINTERFACE}, false, -5, 1, 0},
+  };
+  for (const TCase& Case : Cases) {
+    State->CreateResults = Case.Create;
+    State->OPCServerQueryResults = Case.Query;
+    State->Creations = 0;
+    std::vector<long long> Waits;
+    std::vector<std::string> Notices;
+    auto Connection = std::make_unique<TOPCServer>(FakeText);
+    Connection->SetNoticeCallback(
+        [&Notices](const std::u16string& Text) { Notices.push_back(Narrow(Text)); });
+    Connection->SetPauseCallback([&Waits, &Case](std::chrono::milliseconds Wait) {
+      Waits.push_back(Wait.count());
+      return !Case.Stopped;
+    });
+    EXPECT_EQ(Connection->Init(u"sync", 500), Case.Result) << Case.Name;
+    EXPECT_EQ(Connection->IsOPCInit(), Case.Result == 0) << Case.Name;
+    EXPECT_EQ(State->Creations.load(), Case.Creations) << Case.Name;
+    const std::vector<long long> Expected{500, 1000};
+    EXPECT_EQ(Waits, std::vector<long long>(Expected.begin(), Expected.begin() + Case.Waits))
+        << Case.Name;
+    EXPECT_EQ(Notices.size(), Case.Waits) << Case.Name;
+  }
+  State->CreateResults = {CO_E_SERVER_STOPPING};
+  std::vector<std::string> Notices;
+  Server->SetNoticeCallback(
+      [&Notices](const std::u16string& Text) { Notices.push_back(Narrow(Text)); });
+  Server->SetPauseCallback([](std::chrono::milliseconds) { return true; });
+  EXPECT_EQ(Server->Init(u"sync", 500), 0);
+  EXPECT_EQ(Notices, std::vector<std::string>{"OPC server " + Narrow(FakeText) +
+                                              " is stopping or gone (0x80080008): connecting "
+                                              "again in 500 ms"});
+}
+
+// Every connect enters the thread's apartment; the connection leaves each entry as it is
+// destroyed, so that a worker's thread ends outside any apartment.
+TEST(OPCServerApartmentTest, DestructionLeavesEveryEntryOfItsThread) {
+  std::thread([] {
+    {
+      TOPCServer Connection(u"{0BADC0DE-0000-4000-8000-000000000003}");  // registered nowhere
+      for (int I = 0; I < 3; ++I) EXPECT_EQ(Connection.Init(u"sync", 500), -5);
+    }
+    const HRESULT Hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(Hr, S_OK) << "the thread was still inside the connection's apartment";
+    if (SUCCEEDED(Hr)) CoUninitialize();
+  }).join();
 }
 
 TEST_F(OPCServerTest, BrowseWalkOrderNamesAndRights) {
@@ -232,23 +315,36 @@ TEST_F(OPCServerTest, WriteConversionsAndRefusals) {
   EXPECT_EQ(State->Writes.back(), "Plant.Line2.Set=I4:-4");
 }
 
+// A request whose group could not be built gets the error; so does every later one while the group
+// is still missing, each building it again, new tags or not. Once built, answers come as usual.
 TEST_F(OPCServerTest, GroupSetUpFailures) {
   ASSERT_EQ(Server->Init(u"sync", 500), 0);
   State->FailAddGroup = true;
   EXPECT_EQ(Values({HTop}), "error -7");
+  EXPECT_EQ(Values({HTop}), "error -7");
   State->FailAddGroup = false;
-  // The tag stayed in the array: no rebuild, answered from the array.
   TakeLog();
   EXPECT_EQ(Values({HTop}), "/");
-  EXPECT_TRUE(TakeLog().empty());
+  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"AddGroup sync 500", "AddItems sync 1"}));
+  EXPECT_TRUE(Server->UpdateOPCServersValues());
+  EXPECT_EQ(Values({HTop}), "7/1");
+  EXPECT_TRUE(TakeLog().empty()) << "nothing new and the group in place: no rebuild";
+
   State->FailAddItems = true;
   EXPECT_EQ(Values({HTemp}), "error -8");
+  EXPECT_EQ(Values({HTop}), "error -8");
+  State->FailAddItems = false;
+  EXPECT_EQ(Values({HTop, HTemp}), "7/1|/");
   EXPECT_EQ(Server->Disconnect(), 0);
 
-  State->FailAddItems = false;
   State->FailAdvise = true;
   ASSERT_EQ(Server->Init(u"async", 500), 0);
   EXPECT_EQ(Values({HTop}), "error -9");
+  EXPECT_EQ(Values({HTop}), "error -9");
+  State->FailAdvise = false;
+  TakeLog();
+  EXPECT_EQ(Values({HTop}), "/");
+  EXPECT_EQ(TakeLog().back(), "Advise async");
 }
 
 // A server that numbers its items from 0 and refuses some: a refused item has no handle (its

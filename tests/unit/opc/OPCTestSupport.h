@@ -105,6 +105,7 @@ class TRecorder {
           Add("setError " + Narrow(Id) + " trans=" + std::to_string(Trans) + " " + Narrow(Name) +
               " code=" + std::to_string(Code));
         });
+    W.SetNoticeCallback([this](const std::u16string& Text) { Add("notice " + Narrow(Text)); });
     W.SetPingCallback([this](const std::u16string& Id, int32_t Trans, int32_t State) {
       if (PingGate.valid()) PingGate.wait();
       Add("ping " + Narrow(Id) + " trans=" + std::to_string(Trans) +
