@@ -55,6 +55,9 @@ bool TMainFrm::ReadIni() {
                               settings.TlsMinVersion, FolderOf(ConfigFilePath()));
     TLogFileSettings logFile = ReadLogFileSettings(ini);
     OpenLogFile(logFile.LogFile, logFile.LogFileMaxKB);
+    Logger->ToLog(LogInfo, WritesModeText(settings), 0);
+    const std::u16string sslNote = SSLSecureNote(settings);
+    if (!sslNote.empty()) Logger->ToLog(LogError, sslNote, 0);
     InitControls();
     Logger->ToLog(LogDone, u"Read ini", 0);
     return true;
