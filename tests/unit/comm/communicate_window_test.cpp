@@ -2,6 +2,7 @@
 // their log entries (the reader's failure, a stopping worker): it must take them, not hang.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -122,6 +123,41 @@ TEST(ThreadWaitTest, LockAndJoinOnTheWindowThreadTakeTheEntriesOfTheThreadWaited
   auto Lines = LogLines(Window.Log());
   EXPECT_EQ(LineCount(Lines, "under the lock"), Entries);
   EXPECT_EQ(LineCount(Lines, "before the end"), Entries);
+}
+
+// A restart on the window thread (Apply) pauses after closing the connection; a thread that logs
+// during that pause has its entry taken by the pause instead of waiting until it is over.
+TEST(CommunicateWindowTest, TheRestartPauseOnTheWindowThreadTakesEntriesOfOtherThreads) {
+  TWindowLog Window;
+  auto State = std::make_shared<TFakeRouterState>();
+  TLoopbackServer Server;
+  auto Comm = std::make_unique<TCommunicate>(std::make_unique<TFakeRouter>(State));
+  Comm->SetHostProp(u"127.0.0.1");
+  Comm->SetPortProp(Server.Port());
+  Comm->SetUidProp(u"uid-1");
+  Comm->SetLoggerProp(&Window.Log());
+  Comm->SetSSLSecureProp(false);
+  Comm->SetIncQueryProp([] {});
+  std::unique_ptr<TServerPeer> Peer;
+  ASSERT_TRUE(Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000));
+  ASSERT_TRUE(Window.PumpUntil(
+      [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000));
+
+  TWaitEvent Restarting;
+  std::atomic<bool> Taken{false};
+  std::thread Logging([&] {
+    Restarting.WaitFor(10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // inside the pause
+    Window.Log().ToLog(LogInfo, u"logged during the pause", 0);
+    Taken = true;
+  });
+  Restarting.Set();
+  Comm->Disconnect(true);
+  EXPECT_TRUE(Taken) << "the entry waited for the pause to end";
+  Window.PumpUntil([&] { return Taken.load(); }, 10000);
+  Logging.join();
+  Comm.reset();
+  EXPECT_EQ(LineCount(LogLines(Window.Log()), "logged during the pause"), 1);
 }
 
 }  // namespace
