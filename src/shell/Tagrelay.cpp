@@ -7,8 +7,23 @@
 #include "CrashRecord.h"
 #include "MainForm.h"
 
+namespace {
+
+// No library is taken from the current folder from now on: only from the program's folder, the
+// system folder and folders added on purpose. Looked up, since systems without the update that
+// brought it lack the function.
+void RestrictLibrarySearch() {
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  const auto Set = reinterpret_cast<TSetDefaultDllDirectories>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (Set) Set(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
-  InstallCrashRecords();
+  RestrictLibrarySearch();
+  TCrashRecords crashRecords(CrashFolder());
   // Before anything is marshalled; the agent runs on whatever the result.
   TComSecurity comSecurity;
 

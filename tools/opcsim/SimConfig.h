@@ -47,6 +47,10 @@ struct SimFaults {
   bool hang = false;
   uint32_t hangAfterCalls = 0;
   uint32_t exitAfterCalls = 0;
+  // Faults of an in-process server that end its client's process (for its crash records).
+  bool statusOverflows = false;  // GetStatus recurses until the caller's stack overflows
+  bool sinkBadPointer = false;   // OnDataChange gets its qualities as a pointer to nowhere
+  bool timerThrows = false;      // the update timer throws a C++ exception on the client's thread
 };
 
 struct SimServerDef {
