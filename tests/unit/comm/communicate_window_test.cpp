@@ -64,11 +64,9 @@ class TWindowLog {
   std::unique_ptr<TLogger> Logger;
 };
 
-TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWaitsFor) {
-  TWindowLog Window;
-  auto State = std::make_shared<TFakeRouterState>();
-  State->WorkerLogsOnDestroy = true;
-  TLoopbackServer Server;
+// A link manager over a fake router, logging to Window, set to connect to Server.
+std::unique_ptr<TCommunicate> MakeComm(TWindowLog& Window, std::shared_ptr<TFakeRouterState> State,
+                                       TLoopbackServer& Server) {
   auto Comm = std::make_unique<TCommunicate>(std::make_unique<TFakeRouter>(State));
   Comm->SetHostProp(u"127.0.0.1");
   Comm->SetPortProp(Server.Port());
@@ -76,11 +74,25 @@ TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWait
   Comm->SetLoggerProp(&Window.Log());
   Comm->SetSSLSecureProp(false);
   Comm->SetIncQueryProp([] {});
+  return Comm;
+}
 
+// Handles the window's messages until the link is up; Peer is the server's side of it.
+bool AwaitConnection(TWindowLog& Window, TLoopbackServer& Server,
+                     std::unique_ptr<TServerPeer>& Peer) {
+  return Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000) &&
+         Window.PumpUntil(
+             [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000);
+}
+
+TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWaitsFor) {
+  TWindowLog Window;
+  auto State = std::make_shared<TFakeRouterState>();
+  State->WorkerLogsOnDestroy = true;
+  TLoopbackServer Server;
+  auto Comm = MakeComm(Window, State, Server);
   std::unique_ptr<TServerPeer> Peer;
-  ASSERT_TRUE(Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000));
-  ASSERT_TRUE(Window.PumpUntil(
-      [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000));
+  ASSERT_TRUE(AwaitConnection(Window, Server, Peer));
 
   // The server drops the link while this thread handles no messages: the reader's error entry
   // waits for this thread, and so does the reader.
@@ -131,17 +143,9 @@ TEST(CommunicateWindowTest, TheRestartPauseOnTheWindowThreadTakesEntriesOfOtherT
   TWindowLog Window;
   auto State = std::make_shared<TFakeRouterState>();
   TLoopbackServer Server;
-  auto Comm = std::make_unique<TCommunicate>(std::make_unique<TFakeRouter>(State));
-  Comm->SetHostProp(u"127.0.0.1");
-  Comm->SetPortProp(Server.Port());
-  Comm->SetUidProp(u"uid-1");
-  Comm->SetLoggerProp(&Window.Log());
-  Comm->SetSSLSecureProp(false);
-  Comm->SetIncQueryProp([] {});
+  auto Comm = MakeComm(Window, State, Server);
   std::unique_ptr<TServerPeer> Peer;
-  ASSERT_TRUE(Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000));
-  ASSERT_TRUE(Window.PumpUntil(
-      [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000));
+  ASSERT_TRUE(AwaitConnection(Window, Server, Peer));
 
   TWaitEvent Restarting;
   std::atomic<bool> Taken{false};
