@@ -114,8 +114,11 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   s.Host = Store.ReadString(IniKeyHost, u"localhost");
   s.Port = Store.ReadInteger(IniKeyPort, 0);
   s.Uid = Store.ReadString(IniKeyUid, u"");
-  s.SSLSecure = Store.ReadInteger(IniKeySSLSecure, 0) == 1;
-  s.AllowWrites = Store.ReadInteger(IniKeyAllowWrites, 1) != 0;
+  s.SSLSecureText = Store.ReadString(IniKeySSLSecure, u"");
+  s.SSLSecure = ParseIntText(s.SSLSecureText).value_or(0) == 1;
+  // Absent reads as "1"; an empty value, "0 ; comment", "no" or "off" all turn writing off.
+  s.AllowWritesText = Store.ReadString(IniKeyAllowWrites, u"1");
+  s.AllowWrites = s.AllowWritesText == u"1";
   s.AsyncAnyGoodQuality = IsAnyText(Store.ReadString(IniKeyAsyncGoodQuality, u"exact"));
   s.TlsVerify = Store.ReadString(IniKeyTlsVerify, u"");
   s.TlsPin = Store.ReadString(IniKeyTlsPin, u"");
@@ -133,6 +136,20 @@ TLogFileSettings ReadLogFileSettings(TIniStore& Store) {
   s.LogFile = Store.ReadString(IniKeyLogFile, u"");
   s.LogFileMaxKB = Store.ReadInteger(IniKeyLogFileMaxKB, s.LogFileMaxKB);
   return s;
+}
+
+std::u16string WritesModeText(const TAppSettings& Settings) {
+  if (Settings.AllowWrites) return u"Writes are enabled";
+  return u"Writes are disabled by " + std::u16string(IniKeyAllowWrites) + u"=" +
+         Settings.AllowWritesText;
+}
+
+std::u16string SSLSecureNote(const TAppSettings& Settings) {
+  if (Settings.SSLSecureText.empty()) return u"";
+  const std::optional<int32_t> Value = ParseIntText(Settings.SSLSecureText);
+  if (Value == 0 || Value == 1) return u"";
+  return std::u16string(IniKeySSLSecure) + u"=" + Settings.SSLSecureText +
+         u" is neither 0 nor 1 and is read as 0: TLS is off";
 }
 
 void WriteSettings(TIniStore& Store, const TAppSettings& Settings) {

@@ -31,7 +31,12 @@ struct TAppSettings {
   std::u16string Uid;
   bool SSLSecure = false;
   // Optional keys, only read: Apply writes the four above and leaves these as they are.
-  bool AllowWrites = true;  // "AllowWrites" = 0 turns writing off
+  // A safety switch that fails closed: writes are allowed only while "AllowWrites" is absent or
+  // exactly "1". AllowWritesText is the value as read ("1" when absent), for the log.
+  bool AllowWrites = true;
+  std::u16string AllowWritesText = u"1";
+  // "IsSSLSecure" as read (empty when absent), so that a value other than 0 or 1 is reported.
+  std::u16string SSLSecureText;
   // "AsyncGoodQuality" = any: value pushes count every good quality as good, not only 0xC0
   bool AsyncAnyGoodQuality = false;
   std::u16string TlsVerify;
@@ -97,6 +102,14 @@ class TUnitRandom {
 TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextRandom);
 
 TLogFileSettings ReadLogFileSettings(TIniStore& Store);
+
+// The log entry saying which write mode is in force: "Writes are enabled", or "Writes are
+// disabled by AllowWrites=<value>".
+std::u16string WritesModeText(const TAppSettings& Settings);
+
+// The log entry reporting an "IsSSLSecure" value other than 0 or 1, which is read as TLS off;
+// empty when the value is absent, 0 or 1.
+std::u16string SSLSecureNote(const TAppSettings& Settings);
 
 // Writes the four settings in their fixed order.
 void WriteSettings(TIniStore& Store, const TAppSettings& Settings);

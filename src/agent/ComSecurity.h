@@ -11,7 +11,7 @@ class TComSecurity {
   // Initialises COM on the calling thread (apartment-threaded) and sets the process-wide
   // security: no authentication and identify-level impersonation, the usual setting of OPC DA
   // clients, so that servers running under another account (a service, a configured identity)
-  // can call the data-change sink back.
+  // can call the data-change sink back. Faults inside incoming calls are not handled by COM.
   TComSecurity();
   // Uninitialises COM on the thread if it was initialised here.
   ~TComSecurity();
@@ -22,6 +22,8 @@ class TComSecurity {
   HRESULT Result() const { return FResult; }
 
  private:
+  static void LetFaultsThrough();
+
   bool FComInitialized = false;
   HRESULT FResult = E_FAIL;
 };

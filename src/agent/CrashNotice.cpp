@@ -2,12 +2,14 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <set>
 #include <system_error>
+#include <vector>
 
 void FormatCrashLine(const TCrashFacts& Facts, char* Out, std::size_t Size) {
-  std::snprintf(Out, Size,
-                "%04u-%02u-%02u %02u:%02u:%02u exception %08" PRIX32 " at %s+0x%" PRIX64,
+  std::snprintf(Out, Size, "%04u-%02u-%02u %02u:%02u:%02u exception %08" PRIX32 " at %s+0x%" PRIX64,
                 unsigned(Facts.Year), unsigned(Facts.Month), unsigned(Facts.Day),
                 unsigned(Facts.Hour), unsigned(Facts.Minute), unsigned(Facts.Second), Facts.Code,
                 Facts.Module, Facts.Offset);
@@ -29,6 +31,26 @@ std::u16string Widen(const std::string& Text) {
 }
 
 }  // namespace
+
+// Record names start with the time of the crash, so their order is the order of the crashes.
+void PruneCrashRecords(const std::filesystem::path& Folder, std::size_t Keep) {
+  std::error_code Error;
+  std::set<std::string> Records;
+  for (std::filesystem::directory_iterator It(Folder, Error), End; !Error && It != End;
+       It.increment(Error)) {
+    const std::filesystem::path Name = It->path().filename();
+    const std::string Ext = Name.extension().string();
+    if (Name.string().rfind("crash-", 0) == 0 && (Ext == ".txt" || Ext == ".dmp"))
+      Records.insert(Name.stem().string());
+  }
+  if (Records.size() <= Keep) return;
+  std::vector<std::string> Old(Records.begin(), Records.end());
+  Old.resize(Old.size() - Keep);
+  for (const std::string& Record : Old) {
+    std::filesystem::remove(Folder / (Record + ".txt"), Error);
+    std::filesystem::remove(Folder / (Record + ".dmp"), Error);
+  }
+}
 
 std::u16string TakeCrashNotice(const std::filesystem::path& Folder) {
   const std::filesystem::path Marker = Folder / UnreportedMarker;

@@ -304,7 +304,8 @@ void TCommunicate::Restart() {
     } catch (...) {
       Log(LogInfo, u"Disconnect Error!!");
     }
-    std::this_thread::sleep_for(RestartPause);
+    // The window thread (Apply) keeps taking the entries of the threads that log meanwhile.
+    SleepPumping(static_cast<int>(RestartPause.count()));
     std::lock_guard<std::mutex> Guard(Lock);
     if (IdTCPClient == Client) IdTCPClient.reset();
   }
@@ -344,7 +345,11 @@ void TCommunicate::DestroyRouter() {
       Event->Set();
     });
   } catch (const std::system_error&) {
-    Router.reset();  // no thread or event to spare: destroy it here
+    // No thread or event to spare: destroyed here, on a thread that cannot take log entries
+    // while it waits, so the router logs nothing from now on and what was sent is taken first.
+    Router->SetLoggerProp(nullptr);
+    PumpSentMessages();
+    Router.reset();
     return;
   }
   JoinPumping(Destroyer, *Destroyed);

@@ -6,6 +6,7 @@
 #include <system_error>
 #else
 #include <chrono>
+#include <thread>
 #endif
 
 #ifdef _WIN32
@@ -36,6 +37,20 @@ void PumpSentMessages() {
 #ifdef _WIN32
   MSG Msg;
   PeekMessageW(&Msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+#endif
+}
+
+void SleepPumping(int Ms) {
+#ifdef _WIN32
+  const ULONGLONG End = GetTickCount64() + static_cast<ULONGLONG>(Ms);
+  for (;;) {
+    PumpSentMessages();
+    const ULONGLONG Now = GetTickCount64();
+    if (Now >= End) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(End - Now), QS_SENDMESSAGE);
+  }
+#else
+  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
 #endif
 }
 

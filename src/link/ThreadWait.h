@@ -17,6 +17,10 @@
 // Handles the messages other threads have sent to the calling thread (Windows); nothing natively.
 void PumpSentMessages();
 
+// Pauses the calling thread for Ms milliseconds, handling sent messages meanwhile, so that the
+// window thread's pause holds up no thread that logs.
+void SleepPumping(int Ms);
+
 // A manual-reset event: once set, every wait returns at once.
 class TWaitEvent {
  public:

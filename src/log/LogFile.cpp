@@ -4,6 +4,10 @@
 #include <ctime>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 std::string Utf8(const std::u16string& Text) {
@@ -39,8 +43,8 @@ std::string Utf8(const std::u16string& Text) {
 std::string Stamp() {
   const auto Now = std::chrono::system_clock::now();
   const std::time_t T = std::chrono::system_clock::to_time_t(Now);
-  const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now.time_since_epoch()) %
-                  1000;
+  const auto Ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Now.time_since_epoch()) % 1000;
   std::tm Local{};
 #ifdef _WIN32
   localtime_s(&Local, &T);
@@ -59,6 +63,17 @@ std::FILE* OpenFile(const std::filesystem::path& Path, const char* Mode) {
   return _wfopen(Path.c_str(), WideMode);
 #else
   return std::fopen(Path.c_str(), Mode[0] == 'a' ? "ab" : "wb");
+#endif
+}
+
+// Renames From to To, replacing To, in one step: the older file is never deleted first.
+bool MoveReplacing(const std::filesystem::path& From, const std::filesystem::path& To) {
+#ifdef _WIN32
+  return MoveFileExW(From.c_str(), To.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  std::error_code Error;
+  std::filesystem::rename(From, To, Error);
+  return !Error;
 #endif
 }
 
@@ -94,10 +109,23 @@ void TLogFile::Append(const std::vector<std::u16string>& Lines) {
 
 std::optional<std::u16string> TLogFile::TakeFailure() {
   std::lock_guard<std::mutex> Guard(FLock);
-  if (!FFailed || FFailureTaken) return std::nullopt;
-  FFailureTaken = true;
+  const unsigned Pending = FFailures & ~FReported;
   const std::u16string Name = FPath.u16string();
-  return u"Cannot write the log file " + Name;
+  for (unsigned Kind : {OpenFailed, RotateFailed, WriteFailed}) {
+    if (!(Pending & Kind)) continue;
+    FReported |= Kind;
+    if (Kind == OpenFailed) return u"Cannot write the log file " + Name;
+    if (Kind == RotateFailed)
+      return u"Cannot rename the log file " + Name +
+             u" to .1 (another program may hold it open): it is started anew at its bound";
+    return u"Cannot write the log file " + Name + u": the disk may be full";
+  }
+  return std::nullopt;
+}
+
+void TLogFile::Fail(TFailure Kind) {
+  std::lock_guard<std::mutex> Guard(FLock);
+  FFailures |= Kind;
 }
 
 // Writes what is queued in batches until stopped, then what is left.
@@ -118,7 +146,7 @@ void TLogFile::Run() {
       Write(Stamp() + std::to_string(Dropped) + " log entries dropped: the file fell behind\r\n");
     for (const auto& Text : Batch) Write(Text);
     Batch.clear();
-    if (FFile) std::fflush(FFile.get());
+    Flush();
     if (Stopping) {
       std::lock_guard<std::mutex> Guard(FLock);
       if (FQueue.empty()) return;
@@ -127,17 +155,38 @@ void TLogFile::Run() {
 }
 
 void TLogFile::Write(const std::string& Text) {
-  if (!FFile && !Open("a")) return;
+  if (!FFile) {
+    // A file that could not be opened is tried again only after a pause, not once per entry.
+    if (std::chrono::steady_clock::now() < FRetryAt || !Open("a")) {
+      ++FLost;
+      return;
+    }
+    if (FLost > 0) {
+      Write(Stamp() + std::to_string(FLost) +
+            " log entries dropped: the file could not be opened\r\n");
+      FLost = 0;
+    }
+  }
   if (FSize > 0 && FSize + Text.size() > FMaxBytes) Rotate();
-  if (!FFile) return;
-  if (std::fwrite(Text.data(), 1, Text.size(), FFile.get()) == Text.size()) FSize += Text.size();
+  if (!FFile) {
+    ++FLost;
+    return;
+  }
+  if (std::fwrite(Text.data(), 1, Text.size(), FFile.get()) == Text.size())
+    FSize += Text.size();
+  else
+    Fail(WriteFailed);
+}
+
+void TLogFile::Flush() {
+  if (FFile && std::fflush(FFile.get()) != 0) Fail(WriteFailed);
 }
 
 bool TLogFile::Open(const char* Mode) {
   FFile.reset(OpenFile(FPath, Mode));
   if (!FFile) {
-    std::lock_guard<std::mutex> Guard(FLock);
-    FFailed = true;
+    FRetryAt = std::chrono::steady_clock::now() + RetryPause;
+    Fail(OpenFailed);
     return false;
   }
   std::error_code Error;
@@ -146,13 +195,19 @@ bool TLogFile::Open(const char* Mode) {
   return true;
 }
 
-// The file becomes the ".1" file (replacing an older one) and a new file starts.
+// The file becomes the ".1" file, replacing an older one in the same step, and a new file
+// starts. When the rename fails, the older ".1" is kept and the file itself starts anew, so
+// that it stays within its bound; the failure is reported once, not at every entry.
 void TLogFile::Rotate() {
+  if (FFile && std::fflush(FFile.get()) != 0) Fail(WriteFailed);
   FFile.reset();
   std::filesystem::path Old = FPath;
   Old += ".1";
-  std::error_code Error;
-  std::filesystem::remove(Old, Error);
-  std::filesystem::rename(FPath, Old, Error);
-  Open(Error ? "a" : "w");
+  if (MoveReplacing(FPath, Old)) {
+    Open("w");
+    return;
+  }
+  Fail(RotateFailed);
+  if (Open("w"))
+    Write(Stamp() + "The log file could not be renamed to its .1 file and was started anew\r\n");
 }

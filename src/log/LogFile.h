@@ -1,9 +1,13 @@
 // The optional file copy of the log: every entry's lines, each with a time stamp, appended by a
 // writer thread of its own so that no sender waits for the disk. The file is rotated into one
 // ".1" file once it would grow past its bound. What is queued when the object goes is written
-// first. A file that cannot be opened is reported once (TakeFailure) and the entries are dropped.
+// first. The file never grows past its bound: when it cannot be renamed (another program holds
+// it or its ".1" open) it is started anew, and when it cannot be opened at all the entries are
+// dropped for a pause before the next try. Each kind of failure (open, rotation, write) is
+// reported once (TakeFailure).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +39,9 @@ class TLogFile : public TLogSink {
   // failure; nothing otherwise.
   std::optional<std::u16string> TakeFailure();
 
+  // After a failed open, entries are dropped for this long before the file is tried again.
+  static constexpr std::chrono::milliseconds RetryPause{5000};
+
   const std::filesystem::path& Path() const { return FPath; }
 
  private:
@@ -42,23 +49,30 @@ class TLogFile : public TLogSink {
     void operator()(std::FILE* F) const { std::fclose(F); }
   };
 
+  enum TFailure : unsigned { OpenFailed = 1, RotateFailed = 2, WriteFailed = 4 };
+
   void Run();
   void Write(const std::string& Text);
   bool Open(const char* Mode);
   void Rotate();
+  void Flush();
+  void Fail(TFailure Kind);
 
   const std::filesystem::path FPath;
   const uint64_t FMaxBytes;
-  std::unique_ptr<std::FILE, TCloser> FFile;  // writer thread only
-  uint64_t FSize = 0;                         // writer thread only
+  // Writer thread only.
+  std::unique_ptr<std::FILE, TCloser> FFile;
+  uint64_t FSize = 0;
+  std::chrono::steady_clock::time_point FRetryAt{};
+  std::size_t FLost = 0;  // entries dropped while the file could not be opened
 
   std::mutex FLock;
   std::condition_variable FWake;
   std::vector<std::string> FQueue;
   std::size_t FDropped = 0;
   bool FStopping = false;
-  bool FFailed = false;
-  bool FFailureTaken = false;
+  unsigned FFailures = 0;  // kinds of failure seen
+  unsigned FReported = 0;  // kinds already handed to TakeFailure
 
   std::thread FWriter;  // last: starts once everything above exists
 };

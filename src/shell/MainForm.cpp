@@ -205,7 +205,14 @@ void TMainFrm::RunCommand(TCommandGate::TCommand Command) {
 }
 
 void TMainFrm::ShowError(const std::u16string& Text) {
-  ShowMessageBox(FHandle, W(Text), MB_OK | MB_ICONERROR);
+  ShowModalBox(W(Text));
+}
+
+// A message box runs a modal loop of its own, whose input the log's pass must leave alone.
+void TMainFrm::ShowModalBox(const std::wstring& Text) {
+  ++FModalLoops;
+  ShowMessageBox(FHandle, Text, MB_OK | MB_ICONERROR);
+  --FModalLoops;
 }
 
 LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
@@ -254,6 +261,14 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       break;
     case WM_LOGMESSAGE:
       return WMLogMessage();
+    case WM_ENTERMENULOOP:
+    case WM_ENTERSIZEMOVE:
+      ++FModalLoops;
+      break;
+    case WM_EXITMENULOOP:
+    case WM_EXITSIZEMOVE:
+      if (FModalLoops > 0) --FModalLoops;
+      break;
     case WM_TIMER:
       if (WParam != StatusTimerId) break;
       ShowStatus();
@@ -267,6 +282,12 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       return 0;
     case WM_CLOSE:
       FGate.Request(TCommandGate::TCommand::Close);
+      return 0;
+    case WM_ENDSESSION:
+      // The session ends (log-off, shutdown): the process may be ended as soon as this returns,
+      // so the link and the servers are closed and the log written now, as by Close. A close
+      // that must wait for a command under way is queued behind it.
+      if (WParam) FGate.Request(TCommandGate::TCommand::Close);
       return 0;
     case WM_DESTROY:
       FGate.Stop();
@@ -417,7 +438,7 @@ void TMainFrm::InitControls() {
 void TMainFrm::ApplyButtonClick() {
   std::optional<int32_t> port = ParseIntText(TextOf(ServerPortEdit));
   if (!port) {
-    ShowMessageBox(FHandle, L"Port value not valid", MB_OK | MB_ICONERROR);
+    ShowModalBox(L"Port value not valid");
     return;
   }
   TAppSettings settings;
@@ -465,15 +486,17 @@ void TMainFrm::ShowQueryCount() {
 }
 
 // The entry is taken, then its sender is released, then the messages that came meanwhile are let
-// through once. The view repaints on a timer of its own, so this pass paints at most what that
-// timer asked for, not each entry; without it a thread that logs without pause would starve the
-// window's input, the view's refresh and closing, since sent messages always go before posted
-// ones. An Apply or Close arriving in the pass runs once the pass is over, after the sender was
-// released, so it never waits for a thread that is itself waiting for this handler.
+// through once, unless a modal loop (a menu, a message box, moving the window) runs: that loop
+// takes its own input, which a pass here would take from it. The view repaints on a timer of its
+// own, so this pass paints at most what that timer asked for, not each entry; without it a thread
+// that logs without pause would starve the window's input, the view's refresh and closing, since
+// sent messages always go before posted ones. An Apply or Close arriving in the pass runs once the
+// pass is over, after the sender was released, so it never waits for a thread that is itself
+// waiting for this handler.
 LRESULT TMainFrm::WMLogMessage() {
   Logger->TakeQueued();
   if (InSendMessage()) ReplyMessage(1);
-  if (!FGate.Busy() && MessagesWaiting()) ProcessPendingMessages();
+  if (!FGate.Busy() && FModalLoops == 0 && MessagesWaiting()) ProcessPendingMessages();
   return 1;
 }
 
@@ -506,4 +529,3 @@ void TMainFrm::DispatchQueued(MSG& Msg) {
 void TMainFrm::LogEnabCheckBoxClick() {
   Logger->SetLogEnabled(SendMessageW(LogEnabCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED);
 }
-

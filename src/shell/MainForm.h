@@ -54,6 +54,7 @@ class TMainFrm {
   void Guarded(F Action);
   void RunCommand(TCommandGate::TCommand Command);
   void ShowError(const std::u16string& Text);
+  void ShowModalBox(const std::wstring& Text);
 
   void FormCreate();
   void InitApp();
@@ -99,6 +100,8 @@ class TMainFrm {
   bool FTrayConnected = false;
   TAutoStart AutoStart{L"Tagrelay"};
   UINT FTaskbarCreatedMsg = 0;
+  // Modal loops running on the window thread (menus, message boxes, moving or sizing).
+  int FModalLoops = 0;
   // Apply and Close, one at a time; busy too while a log entry lets pending messages through.
   TCommandGate FGate{[this](TCommandGate::TCommand Command) { RunCommand(Command); }};
 

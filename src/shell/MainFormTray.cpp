@@ -22,7 +22,8 @@ std::wstring W(const std::u16string& text) {
 
 std::wstring LabelText(HWND label) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(label)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -72,8 +73,10 @@ void TMainFrm::ShowTrayMenu() {
   GetCursorPos(&at);
   // The menu closes on a click elsewhere only while its owner is in the foreground.
   SetForegroundWindow(FHandle);
+  ++FModalLoops;  // the menu's loop takes its own input
   const UINT chosen = static_cast<UINT>(TrackPopupMenu(
       menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, FHandle, nullptr));
+  --FModalLoops;
   PostMessageW(FHandle, WM_NULL, 0, 0);
   switch (chosen) {
     case IDM_TRAYSHOW:

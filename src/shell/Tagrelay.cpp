@@ -17,6 +17,16 @@
 
 namespace {
 
+// No library is taken from the current folder from now on: only from the program's folder, the
+// system folder and folders added on purpose. Looked up, since systems without the update that
+// brought it lack the function.
+void RestrictLibrarySearch() {
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  const auto Set = reinterpret_cast<TSetDefaultDllDirectories>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (Set) Set(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
 std::vector<std::u16string> Arguments() {
   std::vector<std::u16string> Result;
   int Count = 0;
@@ -29,7 +39,7 @@ std::vector<std::u16string> Arguments() {
 
 int RunWindow(HINSTANCE Instance, int ShowCommand) {
   const TAgentPaths Paths = AgentPaths(THostKind::Window);
-  InstallCrashRecords(Paths.CrashFolder);
+  TCrashRecords crashRecords(Paths.CrashFolder);
   TSingleAgent Single(Paths.ConfigFile);
   if (!Single.First()) {
     Single.ShowFirst();
@@ -59,9 +69,12 @@ int RunWindow(HINSTANCE Instance, int ShowCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int ShowCommand) {
+  RestrictLibrarySearch();
   const TCommandLine Command = ParseCommandLine(Arguments());
   if (Command.Action == TCommandLine::TAction::Window) return RunWindow(Instance, ShowCommand);
-  if (Command.Action == TCommandLine::TAction::RunService)
-    InstallCrashRecords(AgentPaths(THostKind::Service).CrashFolder);
+  if (Command.Action == TCommandLine::TAction::RunService) {
+    TCrashRecords crashRecords(AgentPaths(THostKind::Service).CrashFolder);
+    return RunCommand(Command);
+  }
   return RunCommand(Command);
 }

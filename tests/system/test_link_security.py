@@ -272,9 +272,12 @@ def read_integer(wire, transid):
     raise AssertionError("Integer was never read")
 
 
-def test_writes_are_refused_when_disabled(agent, peer, tmp_path):
+@pytest.mark.parametrize("setting", ["0", "0 ; read-only site"])
+def test_writes_are_refused_when_disabled(agent, peer, tmp_path, setting):
+    """Anything but exactly 1 turns writing off (an inline comment is part of the value), and the
+    log file's start says so."""
     config = fault_config(tmp_path / "opcsim.json", {}, {})
-    agent.configure(port=peer.port, AllowWrites=0)
+    agent.configure(port=peer.port, AllowWrites=setting, LogFile="agent.log")
     agent.start(env={"OPCSIM_CONFIG": windows_path(config)})
     wire = Wire(peer)
     wait_online(wire)
@@ -289,6 +292,8 @@ def test_writes_are_refused_when_disabled(agent, peer, tmp_path):
     assert read_integer(wire, 200) == "42"
     assert wire.ping(8) >= 1
     wait_log(agent, "Writes are disabled by AllowWrites=0")
+    started = (agent.folder / "agent.log").read_bytes().decode("utf-8")
+    assert f"Writes are disabled by AllowWrites={setting}\r\n" in started, started
 
 
 # ---- checking the server's certificate ----------------------------------------------------------

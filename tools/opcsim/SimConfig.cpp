@@ -356,6 +356,9 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "adviseFails", faults.adviseFails) &&
                   ReadFlag(*object, "statusCrashes", faults.statusCrashes) &&
                   ReadFlag(*object, "browseStuck", faults.browseStuck) &&
+                  ReadFlag(*object, "statusOverflows", faults.statusOverflows) &&
+                  ReadFlag(*object, "sinkBadPointer", faults.sinkBadPointer) &&
+                  ReadFlag(*object, "timerThrows", faults.timerThrows) &&
                   ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
                   ReadFlag(*object, "hang", faults.hang) &&
                   ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&

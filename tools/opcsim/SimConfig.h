@@ -50,6 +50,10 @@ struct SimFaults {
   // In process (opcsim.dll): the first Advise starts a thread of the server's own, and
   // DllCanUnloadNow waits for its end before it answers S_OK.
   bool unloadWaitsForThread = false;
+  // Faults of an in-process server that end its client's process (for its crash records).
+  bool statusOverflows = false;  // GetStatus recurses until the caller's stack overflows
+  bool sinkBadPointer = false;   // OnDataChange gets its qualities as a pointer to nowhere
+  bool timerThrows = false;      // the update timer throws a C++ exception on the client's thread
 };
 
 struct SimServerDef {

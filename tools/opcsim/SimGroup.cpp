@@ -1,5 +1,7 @@
 #include "SimGroup.h"
 
+#include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "SimServerThread.h"
@@ -407,7 +409,9 @@ void SimGroup::UpdateTimer() {
   }
   std::weak_ptr<int> alive = alive_;
   timer_.Start(settings_.updateRate, [alive, this] {
-    if (alive.lock()) FireIfDue(true);
+    if (!alive.lock()) return;
+    if (device_->Faults().timerThrows) throw std::runtime_error("opcsim: the update timer failed");
+    FireIfDue(true);
   });
 }
 
@@ -455,8 +459,12 @@ void SimGroup::SendChanges(const std::vector<Item*>& items) {
   Microsoft::WRL::ComPtr<SimGroup> self(this);
   Microsoft::WRL::ComPtr<IOPCDataCallback> sink = sink_;
   firing_ = true;
+  // A pointer to nowhere (sinkBadPointer): the client's sink faults as it reads the qualities.
+  WORD* qualitiesSent = device_->Faults().sinkBadPointer
+                            ? reinterpret_cast<WORD*>(static_cast<std::uintptr_t>(0x10))
+                            : qualities.data();
   sink->OnDataChange(0, settings_.clientHandle, masterQuality, masterError, count, handles.data(),
-                     values.data(), qualities.data(), times.data(), errors.data());
+                     values.data(), qualitiesSent, times.data(), errors.data());
   firing_ = false;
   for (VARIANT& value : values) VariantClear(&value);
 }

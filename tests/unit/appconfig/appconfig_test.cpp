@@ -163,17 +163,58 @@ TEST(ReadSettings, OptionalLinkKeysAreReadAsGivenAndAbsentKeysChangeNothing) {
   TAppSettings s = ReadSettings(store, [] { return 0.5; });
   EXPECT_TRUE(s.AllowWrites);
   EXPECT_EQ(s.TlsVerify + s.TlsPin + s.TlsServerName + s.TlsMinVersion, u"");
-  for (const auto& [Text, Allowed] :
-       std::vector<std::pair<std::u16string, bool>>{{u"0", false}, {u"1", true}, {u"", true}}) {
-    store.Values = {{u"uid", u"abc"},           {u"AllowWrites", Text},
-                    {u"TlsVerify", u"system"},  {u"TlsPin", u"AB:CD"},
-                    {u"TlsServerName", u"s.x"}, {u"TlsMinVersion", u"1.2"}};
-    s = ReadSettings(store, [] { return 0.5; });
-    EXPECT_EQ(s.AllowWrites, Allowed) << std::string(Text.begin(), Text.end());
-    EXPECT_EQ(s.TlsVerify, u"system");
-    EXPECT_EQ(s.TlsPin, u"AB:CD");
-    EXPECT_EQ(s.TlsServerName, u"s.x");
-    EXPECT_EQ(s.TlsMinVersion, u"1.2");
+  EXPECT_EQ(WritesModeText(s), u"Writes are enabled");
+  store.Values = {{u"uid", u"abc"},
+                  {u"TlsVerify", u"system"},
+                  {u"TlsPin", u"AB:CD"},
+                  {u"TlsServerName", u"s.x"},
+                  {u"TlsMinVersion", u"1.2"}};
+  s = ReadSettings(store, [] { return 0.5; });
+  EXPECT_EQ(s.TlsVerify, u"system");
+  EXPECT_EQ(s.TlsPin, u"AB:CD");
+  EXPECT_EQ(s.TlsServerName, u"s.x");
+  EXPECT_EQ(s.TlsMinVersion, u"1.2");
+}
+
+// Writing is a safety switch: only an absent key or exactly "1" allows it; everything else,
+// an inline comment included, turns it off and the log names the value.
+TEST(ReadSettings, AllowWritesFailsClosedAndTheLogSaysWhichModeIsInForce) {
+  const std::vector<std::pair<std::u16string, bool>> cases = {
+      {u"1", true},           {u"0", false},  {u"0 ; read-only site", false},
+      {u"false", false},      {u"no", false}, {u"off", false},
+      {u"", false},           {u"2", false},  {u"$1", false},
+      {u"1 ; writes", false},
+  };
+  for (const auto& [Text, Allowed] : cases) {
+    TFakeStore store;
+    store.Values = {{u"uid", u"abc"}, {u"AllowWrites", Text}};
+    const TAppSettings s = ReadSettings(store, [] { return 0.5; });
+    const std::string Shown(Text.begin(), Text.end());
+    EXPECT_EQ(s.AllowWrites, Allowed) << Shown;
+    EXPECT_EQ(WritesModeText(s),
+              Allowed ? u"Writes are enabled" : u"Writes are disabled by AllowWrites=" + Text)
+        << Shown;
+  }
+}
+
+// "IsSSLSecure" keeps its reading (1 on, anything else off), but a value that is neither 0 nor 1
+// is reported.
+TEST(ReadSettings, AnIsSSLSecureValueOtherThanZeroOrOneIsReported) {
+  const std::vector<std::pair<std::u16string, bool>> cases = {
+      {u"", false}, {u"0", false},  {u"1", false},      {u"$01", false},
+      {u"2", true}, {u"yes", true}, {u"1 ; TLS", true}, {u"true", true},
+  };
+  for (const auto& [Text, Reported] : cases) {
+    TFakeStore store;
+    store.Values = {{u"uid", u"abc"}};
+    if (!Text.empty()) store.Values[u"IsSSLSecure"] = Text;
+    const TAppSettings s = ReadSettings(store, [] { return 0.5; });
+    const std::u16string Note = SSLSecureNote(s);
+    EXPECT_EQ(Note.empty(), !Reported) << std::string(Text.begin(), Text.end());
+    if (Reported) {
+      EXPECT_EQ(Note, u"IsSSLSecure=" + Text + u" is neither 0 nor 1 and is read as 0: TLS is off");
+      EXPECT_FALSE(s.SSLSecure);
+    }
   }
 }
 

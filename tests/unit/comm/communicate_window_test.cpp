@@ -2,6 +2,7 @@
 // their log entries (the reader's failure, a stopping worker): it must take them, not hang.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -63,11 +64,9 @@ class TWindowLog {
   std::unique_ptr<TLogger> Logger;
 };
 
-TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWaitsFor) {
-  TWindowLog Window;
-  auto State = std::make_shared<TFakeRouterState>();
-  State->WorkerLogsOnDestroy = true;
-  TLoopbackServer Server;
+// A link manager over a fake router, logging to Window, set to connect to Server.
+std::unique_ptr<TCommunicate> MakeComm(TWindowLog& Window, std::shared_ptr<TFakeRouterState> State,
+                                       TLoopbackServer& Server) {
   auto Comm = std::make_unique<TCommunicate>(std::make_unique<TFakeRouter>(State));
   Comm->SetHostProp(u"127.0.0.1");
   Comm->SetPortProp(Server.Port());
@@ -75,11 +74,25 @@ TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWait
   Comm->SetLoggerProp(&Window.Log());
   Comm->SetSSLSecureProp(false);
   Comm->SetIncQueryProp([] {});
+  return Comm;
+}
 
+// Handles the window's messages until the link is up; Peer is the server's side of it.
+bool AwaitConnection(TWindowLog& Window, TLoopbackServer& Server,
+                     std::unique_ptr<TServerPeer>& Peer) {
+  return Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000) &&
+         Window.PumpUntil(
+             [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000);
+}
+
+TEST(CommunicateWindowTest, CloseOnTheWindowThreadTakesTheEntriesOfThreadsItWaitsFor) {
+  TWindowLog Window;
+  auto State = std::make_shared<TFakeRouterState>();
+  State->WorkerLogsOnDestroy = true;
+  TLoopbackServer Server;
+  auto Comm = MakeComm(Window, State, Server);
   std::unique_ptr<TServerPeer> Peer;
-  ASSERT_TRUE(Window.PumpUntil([&] { return (Peer = Server.Accept(0)) != nullptr; }, 12000));
-  ASSERT_TRUE(Window.PumpUntil(
-      [&] { return LineCount(LogLines(Window.Log()), "Done Connect to host") == 1; }, 8000));
+  ASSERT_TRUE(AwaitConnection(Window, Server, Peer));
 
   // The server drops the link while this thread handles no messages: the reader's error entry
   // waits for this thread, and so does the reader.
@@ -122,6 +135,33 @@ TEST(ThreadWaitTest, LockAndJoinOnTheWindowThreadTakeTheEntriesOfTheThreadWaited
   auto Lines = LogLines(Window.Log());
   EXPECT_EQ(LineCount(Lines, "under the lock"), Entries);
   EXPECT_EQ(LineCount(Lines, "before the end"), Entries);
+}
+
+// A restart on the window thread (Apply) pauses after closing the connection; a thread that logs
+// during that pause has its entry taken by the pause instead of waiting until it is over.
+TEST(CommunicateWindowTest, TheRestartPauseOnTheWindowThreadTakesEntriesOfOtherThreads) {
+  TWindowLog Window;
+  auto State = std::make_shared<TFakeRouterState>();
+  TLoopbackServer Server;
+  auto Comm = MakeComm(Window, State, Server);
+  std::unique_ptr<TServerPeer> Peer;
+  ASSERT_TRUE(AwaitConnection(Window, Server, Peer));
+
+  TWaitEvent Restarting;
+  std::atomic<bool> Taken{false};
+  std::thread Logging([&] {
+    Restarting.WaitFor(10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // inside the pause
+    Window.Log().ToLog(LogInfo, u"logged during the pause", 0);
+    Taken = true;
+  });
+  Restarting.Set();
+  Comm->Disconnect(true);
+  EXPECT_TRUE(Taken) << "the entry waited for the pause to end";
+  Window.PumpUntil([&] { return Taken.load(); }, 10000);
+  Logging.join();
+  Comm.reset();
+  EXPECT_EQ(LineCount(LogLines(Window.Log()), "logged during the pause"), 1);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "CrashRecord.h"
 
@@ -23,9 +25,8 @@ class CrashNoticeTest : public ::testing::Test {
  protected:
   CrashNoticeTest() {
     Folder = fs::temp_directory_path() /
-             ("crash-notice-" + std::string(::testing::UnitTest::GetInstance()
-                                                ->current_test_info()
-                                                ->name()));
+             ("crash-notice-" +
+              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(Folder);
     fs::create_directories(Folder);
   }
@@ -57,7 +58,7 @@ TEST_F(CrashNoticeTest, TheUnreportedRecordIsNamedOnceWithItsLine) {
             0u)
       << Notice;
   EXPECT_NE(Notice.find("crash-20260102-030405-77.txt"), std::string::npos) << Notice;
-  EXPECT_EQ(TakeCrashNotice(Folder), u"");  // named once
+  EXPECT_EQ(TakeCrashNotice(Folder), u"");                           // named once
   EXPECT_TRUE(fs::exists(Folder / "crash-20260102-030405-77.dmp"));  // the record stays
 }
 
@@ -69,6 +70,33 @@ TEST_F(CrashNoticeTest, NoMarkerOrNoFolderNamesNothingAndAMissingRecordIsSaid) {
   WriteFile(Folder / UnreportedMarker, "crash-20260102-030405-78\r\n");
   std::string Notice = Narrow(TakeCrashNotice(Folder));
   EXPECT_NE(Notice.find("(the record is missing)"), std::string::npos) << Notice;
+}
+
+// Records pile up no further than the newest ten (by the time in their names, whatever order the
+// files were made in): an older record loses both its files, a record's lone file counts as the
+// record, and other files in the folder stay.
+TEST_F(CrashNoticeTest, PruningKeepsTheNewestTenRecordsAndNothingElseIsTouched) {
+  std::vector<std::string> Names;
+  for (int Day = 13; Day >= 1; --Day) {
+    char Name[64];
+    std::snprintf(Name, sizeof Name, "crash-202612%02d-101500-42", Day);
+    Names.insert(Names.begin(), Name);
+    WriteFile(Folder / (std::string(Name) + ".txt"), "line\r\n");
+    if (Day != 2) WriteFile(Folder / (std::string(Name) + ".dmp"), "MDMP");
+  }
+  WriteFile(Folder / UnreportedMarker, Names.back() + "\r\n");
+  WriteFile(Folder / "notes.txt", "kept");
+
+  PruneCrashRecords(Folder, KeptRecords);
+  for (std::size_t I = 0; I < Names.size(); ++I) {
+    const bool Kept = I >= Names.size() - KeptRecords;
+    EXPECT_EQ(fs::exists(Folder / (Names[I] + ".txt")), Kept) << Names[I];
+    EXPECT_EQ(fs::exists(Folder / (Names[I] + ".dmp")), Kept && Names[I] != Names[1]) << Names[I];
+  }
+  EXPECT_TRUE(fs::exists(Folder / UnreportedMarker));
+  EXPECT_TRUE(fs::exists(Folder / "notes.txt"));
+
+  PruneCrashRecords(Folder / "missing", KeptRecords);  // no folder: nothing to do
 }
 
 }  // namespace

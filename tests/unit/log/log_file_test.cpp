@@ -15,6 +15,10 @@
 #include "LogFile.h"
 #include "Logger.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,8 +28,9 @@ class TTempFolder {
   TTempFolder() {
     static std::atomic<int> Counter{0};
     Path = fs::temp_directory_path() /
-           ("tagrelay-logfile-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-            "-" + std::to_string(++Counter));
+           ("tagrelay-logfile-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+            std::to_string(++Counter));
     fs::create_directories(Path);
   }
   ~TTempFolder() {
@@ -52,6 +57,12 @@ std::vector<std::string> Lines(const fs::path& File) {
 
 std::u16string U(const std::string& Text) {
   return std::u16string(Text.begin(), Text.end());
+}
+
+std::string U8(const std::u16string& Text) {
+  std::string Out;
+  for (char16_t C : Text) Out.push_back(C < 0x80 ? static_cast<char>(C) : '?');
+  return Out;
 }
 
 TEST(LogFileTest, EveryEntryIsWrittenStampedWhetherLoggingIsOnOrNot) {
@@ -142,5 +153,107 @@ TEST(LogFileTest, AFileThatCannotBeWrittenIsToldOnce) {
   File.Append({u"lost too"});
   EXPECT_FALSE(File.TakeFailure().has_value());
 }
+
+// The text of entry I ("entry 12").
+std::u16string Entry(int I) {
+  std::string Text = "entry ";
+  Text += std::to_string(I);
+  return U(Text);
+}
+
+// Every failure the file reports, waiting until the writer has seen at least Count of them.
+std::vector<std::u16string> Failures(TLogFile& File, std::size_t Count) {
+  std::vector<std::u16string> Out;
+  for (int I = 0; I < 500 && Out.size() < Count; ++I) {
+    if (std::optional<std::u16string> Failure = File.TakeFailure())
+      Out.push_back(*Failure);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  while (std::optional<std::u16string> Failure = File.TakeFailure()) Out.push_back(*Failure);
+  return Out;
+}
+
+bool StartsWith(const std::u16string& Text, const std::u16string& Head) {
+  return Text.rfind(Head, 0) == 0;
+}
+
+// A ".1" that cannot be replaced (here a folder that is not empty, which no rename replaces)
+// leaves the older file as it was; the log starts anew rather than growing past its bound, and
+// the failure is reported once however often the bound is reached.
+TEST(LogFileTest, ARotationThatCannotRenameStaysWithinTheBoundAndIsToldOnce) {
+  TTempFolder Folder;
+  const fs::path Path = Folder.Path / "agent.log";
+  fs::path Older = Path;
+  Older += ".1";
+  fs::create_directories(Older / "kept");
+  constexpr uint64_t Bound = 2000;
+  std::vector<std::u16string> Told;
+  {
+    TLogFile File(Path, Bound);
+    for (int I = 0; I < 300; ++I) File.Append({Entry(I)});
+    Told = Failures(File, 1);
+  }
+  EXPECT_LE(fs::file_size(Path), Bound);
+  EXPECT_TRUE(fs::is_directory(Older / "kept"));
+  ASSERT_EQ(Told.size(), 1u);
+  EXPECT_TRUE(StartsWith(Told[0], u"Cannot rename the log file ")) << U8(Told[0]);
+  const std::vector<std::string> Kept = Lines(Path);
+  ASSERT_FALSE(Kept.empty());
+  EXPECT_EQ(Kept.front(), "The log file could not be renamed to its .1 file and was started anew");
+  EXPECT_EQ(Kept.back(), "entry 299");
+}
+
+#ifdef _WIN32
+// A viewer or a scanner holding the log or its ".1" open (without letting it be renamed or
+// deleted) blocks the rename: the ".1" keeps its entries, the log stays within its bound and the
+// failure is told once. Once the file is let go, rotation works again.
+TEST(LogFileTest, AFileHeldOpenByAnotherProgramNeitherGrowsNorLosesTheOlderFile) {
+  for (const char* Held : {"", ".1"}) {
+    TTempFolder Folder;
+    const fs::path Path = Folder.Path / "agent.log";
+    fs::path Older = Path;
+    Older += ".1";
+    std::ofstream(Older, std::ios::binary) << "older entries\r\n";
+    std::ofstream(Path, std::ios::binary) << "first\r\n";
+    fs::path HeldPath = Path;
+    HeldPath += Held;
+    HANDLE Viewer = CreateFileW(HeldPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(Viewer, INVALID_HANDLE_VALUE);
+    constexpr uint64_t Bound = 2000;
+    std::vector<std::u16string> Told;
+    {
+      TLogFile File(Path, Bound);
+      for (int I = 0; I < 300; ++I) File.Append({Entry(I)});
+      Told = Failures(File, 1);
+      EXPECT_LE(fs::file_size(Path), Bound) << Held;
+      CloseHandle(Viewer);
+      for (int I = 300; I < 400; ++I) File.Append({Entry(I)});
+    }
+    ASSERT_EQ(Told.size(), 1u) << Held;
+    EXPECT_TRUE(StartsWith(Told[0], u"Cannot rename the log file ")) << Held;
+    EXPECT_LE(fs::file_size(Path), Bound) << Held;
+    // Let go, the file rotates again: the ".1" now holds entries of this run.
+    const std::vector<std::string> Rotated = Lines(Older);
+    ASSERT_FALSE(Rotated.empty()) << Held;
+    EXPECT_EQ(Rotated.back().rfind("entry ", 0), 0u) << Held << ": " << Rotated.back();
+    EXPECT_EQ(Lines(Path).back(), "entry 399") << Held;
+  }
+}
+#else
+// A disk that takes nothing more: the failure is told once, and the program goes on.
+TEST(LogFileTest, AFullDiskIsToldOnce) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::vector<std::u16string> Told;
+  {
+    TLogFile File("/dev/full", uint64_t{1} << 40);  // far beyond what is written: never rotated
+    for (int I = 0; I < 50; ++I) File.Append({Entry(I)});
+    Told = Failures(File, 1);
+  }
+  ASSERT_EQ(Told.size(), 1u);
+  EXPECT_EQ(Told[0], u"Cannot write the log file /dev/full: the disk may be full");
+}
+#endif
 
 }  // namespace

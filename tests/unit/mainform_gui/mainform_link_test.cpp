@@ -249,4 +249,29 @@ TEST(MainWindow, TheStatusLineShowsTheLinkStateAndCounters) {
   ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 
+// At log-off or shutdown the session's end closes the agent as Close does, before the answer to
+// WM_ENDSESSION (after which the system may end the process at any moment): the window is gone,
+// the log file is written and closed, and the process ends by itself.
+TEST(MainWindow, TheSessionsEndClosesTheAgentBeforeItIsAnswered) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-endsession\r\nIsSSLSecure=0\r\nLogFile=agent.log\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-endsession"); }, 15s));
+  const std::wstring log = app.Folder() + L"\\agent.log";
+  ASSERT_TRUE(WaitUntil(
+      [&] { return FileBytes(log).find("Done Connect to host") != std::string::npos; }, 10s));
+
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(app.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                  SMTO_NORMAL, 30000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  ASSERT_TRUE(SendMessageTimeoutW(app.Window(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  30000, &answer));
+  EXPECT_FALSE(IsWindow(app.Window())) << "answered before closing";
+  EXPECT_TRUE(WaitUntil([&] { return !app.Running(); }, 20s)) << "the process did not end";
+  EXPECT_EQ(app.ExitCode(), 0u);
+}
+
 }  // namespace
