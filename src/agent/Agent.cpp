@@ -32,6 +32,9 @@ bool TAgent::ReadSettings() {
     TAppSettings Settings = ::ReadSettings(*Ini, FOptions.NextRandom);
     FTlsPolicy = MakeTlsPolicy(Settings.TlsVerify, Settings.TlsPin, Settings.TlsServerName,
                                Settings.TlsMinVersion, FolderOf(File.u16string()));
+    FLogger.ToLog(LogInfo, WritesModeText(Settings), 0);
+    const std::u16string SSLNote = SSLSecureNote(Settings);
+    if (!SSLNote.empty()) FLogger.ToLog(LogError, SSLNote, 0);
     FSettings = std::move(Settings);
     FLogger.ToLog(LogDone, u"Read ini", 0);
     return true;
