@@ -101,6 +101,10 @@ void TCommunicate::SetAllowWritesProp(bool AllowWrites) {
   Router->SetAllowWritesProp(AllowWrites);
 }
 
+void TCommunicate::SetBrowseElementsProp(bool BrowseElements) {
+  Router->SetBrowseElementsProp(BrowseElements);
+}
+
 // Handing over the log arms the timer; the arming waits until every setting is in, so the first
 // attempt never runs with a setting still missing.
 void TCommunicate::SettingGiven(TSetting Setting) {

@@ -69,6 +69,7 @@ class TCommunicate {
   // and whether "setValue" may reach the OPC servers (default: yes).
   void SetTlsPolicyProp(const TTlsPolicy& Policy);
   void SetAllowWritesProp(bool AllowWrites);
+  void SetBrowseElementsProp(bool BrowseElements);
 
   // One connection attempt; runs on the reconnect thread.
   void Connect();

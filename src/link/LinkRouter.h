@@ -25,6 +25,7 @@ class TLinkRouter {
   virtual void SetTCPError() = 0;
   // False: every "setValue" is refused without reaching an OPC server.
   virtual void SetAllowWritesProp(bool AllowWrites) = 0;
+  virtual void SetBrowseElementsProp(bool BrowseElements) = 0;
   // Once per connection, after SetTCPClientProp: brings the OPC workers up to date and writes the
   // greeting line.
   virtual void InitConnect() = 0;

@@ -178,6 +178,7 @@ void TRouter::SyncOPCInteractors() {
     if (FindOPCInteractor(Server.Name, Server.GUID) >= 0) continue;
     auto Interactor = std::make_unique<TOPCInteractor>(Server.Name, Server.GUID);
     Interactor->SetLoggerProp(Logger);
+    Interactor->SetBrowseElementsProp(BrowseElements);
     SetInteractorCallbacks(*Interactor);
     std::lock_guard Guard(RegistryLock);
     OPCInteractors.push_back({Server.Name, Server.GUID, std::move(Interactor)});

@@ -41,6 +41,8 @@ class TRouter : public TLinkRouter {
   void SetTCPClientProp(std::shared_ptr<TLinkClient> Value) override;
   void SetTCPError() override;
   void SetAllowWritesProp(bool Value) override { AllowWrites = Value; }
+  // Whether workers made from now on browse through IOPCBrowse where a server offers it.
+  void SetBrowseElementsProp(bool Value) override { BrowseElements = Value; }
   // Decimal separator of the value text of "setValue" (the user's setting by default).
   void SetDecimalSeparatorProp(char16_t Value) { DecimalSeparator = Value; }
 
@@ -135,5 +137,6 @@ class TRouter : public TLinkRouter {
   std::mutex WriteLock;  // one writer on the link at a time
   std::atomic<char16_t> DecimalSeparator;
   std::atomic<bool> AllowWrites{true};
+  std::atomic<bool> BrowseElements{true};
   std::unique_ptr<TUpdateTimer> UpdateTimer;  // made last, destroyed first
 };

@@ -108,6 +108,7 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   s.Uid = Store.ReadString(IniKeyUid, u"");
   s.SSLSecure = Store.ReadInteger(IniKeySSLSecure, 0) == 1;
   s.AllowWrites = Store.ReadInteger(IniKeyAllowWrites, 1) != 0;
+  s.BrowseElements = Store.ReadInteger(IniKeyBrowse, 3) != 2;
   s.TlsVerify = Store.ReadString(IniKeyTlsVerify, u"");
   s.TlsPin = Store.ReadString(IniKeyTlsPin, u"");
   s.TlsServerName = Store.ReadString(IniKeyTlsServerName, u"");

@@ -17,6 +17,7 @@ inline constexpr char16_t IniKeyPort[] = u"KelScadaPort";
 inline constexpr char16_t IniKeyUid[] = u"uid";
 inline constexpr char16_t IniKeySSLSecure[] = u"IsSSLSecure";
 inline constexpr char16_t IniKeyAllowWrites[] = u"AllowWrites";
+inline constexpr char16_t IniKeyBrowse[] = u"Browse";
 inline constexpr char16_t IniKeyTlsVerify[] = u"TlsVerify";
 inline constexpr char16_t IniKeyTlsPin[] = u"TlsPin";
 inline constexpr char16_t IniKeyTlsServerName[] = u"TlsServerName";
@@ -30,7 +31,8 @@ struct TAppSettings {
   std::u16string Uid;
   bool SSLSecure = false;
   // Optional keys, only read: Apply writes the four above and leaves these as they are.
-  bool AllowWrites = true;  // "AllowWrites" = 0 turns writing off
+  bool AllowWrites = true;     // "AllowWrites" = 0 turns writing off
+  bool BrowseElements = true;  // "Browse" = 2 browses every server without IOPCBrowse
   std::u16string TlsVerify;
   std::u16string TlsPin;
   std::u16string TlsServerName;

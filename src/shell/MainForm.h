@@ -125,6 +125,7 @@ class TMainFrm {
   int32_t Port = 0;
   bool SSLSecure = false;
   bool AllowWrites = true;
+  bool BrowseElements = true;
   TTlsPolicy TlsPolicy;
   // Counted on the reader thread, shown on the window thread.
   std::atomic<int32_t> QueryCount{0};

@@ -51,6 +51,7 @@ bool TMainFrm::ReadIni() {
     Uid = settings.Uid;
     SSLSecure = settings.SSLSecure;
     AllowWrites = settings.AllowWrites;
+    BrowseElements = settings.BrowseElements;
     TlsPolicy = MakeTlsPolicy(settings.TlsVerify, settings.TlsPin, settings.TlsServerName,
                               settings.TlsMinVersion, FolderOf(ConfigFilePath()));
     TLogFileSettings logFile = ReadLogFileSettings(ini);
@@ -68,6 +69,7 @@ void TMainFrm::InitCommunicate() {
   Communicate = std::make_unique<TCommunicate>();
   Communicate->SetTlsPolicyProp(TlsPolicy);
   Communicate->SetAllowWritesProp(AllowWrites);
+  Communicate->SetBrowseElementsProp(BrowseElements);
   Communicate->SetHostProp(Host);
   Communicate->SetPortProp(Port);
   Communicate->SetUidProp(Uid);
