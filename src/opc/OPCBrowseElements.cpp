@@ -1,23 +1,35 @@
 #include "OPCBrowseElements.h"
 
+#include <algorithm>
+#include <new>
 #include <utility>
 
 namespace {
 
 const std::u16string Empty;
 
-// A string the COM task allocator owns: freed when replaced or at the end of scope.
-class TTaskString {
+// The continuation point handed to one Browse call and back: an [in, out] string. A server in
+// this process frees the one it is given and allocates the next; through a proxy the next one
+// may be written into the memory given, so that memory is made roomy. Whatever comes back is
+// taken as text and freed.
+class TContinuationPoint {
  public:
-  TTaskString() : Text(U16ToCoTaskMem(Empty)) {}
-  ~TTaskString() { CoTaskMemFree(Text); }
-  TTaskString(const TTaskString&) = delete;
-  TTaskString& operator=(const TTaskString&) = delete;
-  LPWSTR* Address() { return &Text; }
-  bool IsEmpty() const { return Text == nullptr || Text[0] == 0; }
+  static constexpr size_t Room = 4096;  // characters
+  explicit TContinuationPoint(const std::u16string& Text) {
+    const size_t Size = std::max(Room, Text.size() + 1);
+    Buffer = static_cast<LPWSTR>(CoTaskMemAlloc(Size * sizeof(OLECHAR)));
+    if (Buffer == nullptr) throw std::bad_alloc();
+    std::copy(Text.begin(), Text.end(), Buffer);
+    Buffer[Text.size()] = 0;
+  }
+  ~TContinuationPoint() { CoTaskMemFree(Buffer); }
+  TContinuationPoint(const TContinuationPoint&) = delete;
+  TContinuationPoint& operator=(const TContinuationPoint&) = delete;
+  LPWSTR* Address() { return &Buffer; }
+  std::u16string Text() const { return OleToU16(Buffer); }
 
  private:
-  LPWSTR Text;
+  LPWSTR Buffer = nullptr;
 };
 
 // The element array one Browse call returns, freed with everything it points to.
@@ -81,16 +93,18 @@ int32_t TElementBrowseWalk::Run(TItemsFullList& Table) {
 
 int32_t TElementBrowseWalk::ReadLevel(const std::u16string& LevelID,
                                       std::vector<TElement>& Elements) {
-  TTaskString Continuation;
+  std::u16string Next;
   DWORD AccessRights = OPC_PROPERTY_ACCESS_RIGHTS;
   do {
     if (!Budget.Spend(1)) return Exceeded;
     TElementArray Page;
     BOOL More = FALSE;
+    TContinuationPoint Continuation(Next);
     const HRESULT Hr = Browser->Browse(OleArg(LevelID), Continuation.Address(), 0,
                                        OPC_BROWSE_FILTER_ALL, OleArg(Empty), OleArg(Empty), FALSE,
                                        TRUE, 1, &AccessRights, &More, &Page.Count, &Page.Elements);
     if (FAILED(Hr)) return Failed;
+    Next = Continuation.Text();
     if (Page.Elements == nullptr) Page.Count = 0;
     if (Elements.size() + Page.Count > TBrowseBounds::MaxNamesPerBranch) return Exceeded;
     for (DWORD I = 0; I < Page.Count; ++I) {
@@ -103,8 +117,8 @@ int32_t TElementBrowseWalk::ReadLevel(const std::u16string& LevelID,
       Elements.push_back(std::move(Element));
     }
     // More elements without a continuation point: the server cut the level short.
-    if (Continuation.IsEmpty() && More) return Unusable;
-  } while (!Continuation.IsEmpty());
+    if (Next.empty() && More) return Unusable;
+  } while (!Next.empty());
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // The tag table through IOPCBrowse against the simulator in a process of its own: the elements,
-// their properties and the continuation points cross the process boundary through the proxy/stub,
+// their properties and the continuation points (growing from "9" to "10" on the top level at
+// page size 1) cross the process boundary through the proxy/stub,
 // the table equals the IOPCBrowseServerAddressSpace walk's, and the plant takes about one call
 // per level.
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ const std::u16string EdgeTree =
     uR"({"progId": "Tagrelay.OpcSimLocal.1", "clsid": "{12226D96-F79B-42B9-BF2E-69408C20B162}",
   "itemPrefix": "[Dev]", "tree": [
   {"leaf": "Uptime", "type": "UI4", "access": "r"},
+  {"leaf": "N{nn}", "count": 12, "access": "r"},
   {"branch": "Plant", "children": [
     {"leaf": "Temp.PV", "type": "R8"},
     {"branch": "Line2", "children": [{"leaf": "Temp", "access": "r"}]},
@@ -70,7 +72,7 @@ TEST_F(OPCBrowseLocalTest, PagedElementsCrossTheProcessBoundaryIntoTheSameTable)
   ASSERT_EQ(Control->Configure(U16ToOle(EdgeTree)), S_OK);
   const TBrowsedTable Walked = Walk();
   ASSERT_EQ(Walked.Result, 0);
-  ASSERT_EQ(Walked.Tags.size(), 4u);
+  ASSERT_EQ(Walked.Tags.size(), 16u);
   for (const char16_t* Faults :
        {u"{\"browsePageSize\": 1}", u"{\"browsePageSize\": 7}", u"{\"browsePageSize\": 0}"}) {
     SCOPED_TRACE(Narrow(Faults));
