@@ -114,12 +114,13 @@ class Session:
         """The class identifier the agent lists the configured server under."""
         return local_clsid(clsid) if self.local else clsid
 
-    def start_agent(self, log=False):
+    def start_agent(self, log=False, **settings):
+        """settings: more keys of the configuration file (Browse=2, say)."""
         self.peer = ScadaPeer().start()
         self.agent = Agent(self.wine, Path(tempfile.mkdtemp(dir=self.work)))
         if self.exe:
             shutil.copy(self.exe, self.agent.exe)
-        self.agent.configure(port=self.peer.port, uid="4711000099")
+        self.agent.configure(port=self.peer.port, uid="4711000099", **settings)
         self.agent.start()
         self.probe = ResourceProbe(self.build, self.agent.exe)
         if log:
@@ -257,8 +258,16 @@ PLANT = "{12226D95-F79B-42B9-BF2E-69408C20B162}"  # opcsim.json's 2806-tag plant
 
 def measure_tags(session, rounds):
     """getTags of the simulated plant (2806 tags in 130 branches): the whole browse walk, from
-    the request leaving the peer to its answer."""
-    session.start_agent()
+    the request leaving the peer to its answer; through IOPCBrowse (the default), then with
+    Browse=2 through IOPCBrowseServerAddressSpace, in the same run."""
+    for browse, path in (("3", "IOPCBrowse"), ("2", "IOPCBrowseServerAddressSpace")):
+        measure_tags_once(session, rounds, browse, path)
+    if session.local:
+        measure_walk_calls(session.build, session.id(PLANT))
+
+
+def measure_tags_once(session, rounds, browse, path):
+    session.start_agent(Browse=browse)
     peer = session.peer
     plant = session.id(PLANT)
     peer.send({"cmd": "OPCConnect", "TransID": 1, "OPCServerID": plant, "syncMode": "sync",
@@ -273,11 +282,10 @@ def measure_tags(session, rounds):
         if len(answer.get("ListTags", [])) != 2806:
             raise RuntimeError(f"getTags listed {len(answer.get('ListTags', []))} tags")
     # The first request walks the server; later ones are answered from the agent's tag table.
-    print(f"getTags, 2806-tag plant: the walk (first request) {ms(times[0])}; from the table "
-          f"({rounds - 1} more) median {ms(statistics.median(times[1:] or times))}")
+    print(f"getTags, 2806-tag plant, Browse={browse} ({path}): the walk (first request) "
+          f"{ms(times[0])}; from the table ({rounds - 1} more) median "
+          f"{ms(statistics.median(times[1:] or times))}")
     session.stop_agent()
-    if session.local:
-        measure_walk_calls(session.build, plant)
 
 
 def measure_walk_calls(build, clsid):

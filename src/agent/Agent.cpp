@@ -59,6 +59,7 @@ void TAgent::Start() {
   FLink->SetTlsPolicyProp(FTlsPolicy);
   FLink->SetAllowWritesProp(FSettings.AllowWrites);
   FLink->SetAsyncGoodQualityProp(FSettings.AsyncAnyGoodQuality);
+  FLink->SetBrowseElementsProp(FSettings.BrowseElements);
   FLink->SetHostProp(FSettings.Host);
   FLink->SetPortProp(FSettings.Port);
   FLink->SetUidProp(FSettings.Uid);

@@ -120,6 +120,7 @@ TAppSettings ReadSettings(TIniStore& Store, const std::function<double()>& NextR
   s.AllowWritesText = Store.ReadString(IniKeyAllowWrites, u"1");
   s.AllowWrites = s.AllowWritesText == u"1";
   s.AsyncAnyGoodQuality = IsAnyText(Store.ReadString(IniKeyAsyncGoodQuality, u"exact"));
+  s.BrowseElements = Store.ReadInteger(IniKeyBrowse, 3) != 2;
   s.TlsVerify = Store.ReadString(IniKeyTlsVerify, u"");
   s.TlsPin = Store.ReadString(IniKeyTlsPin, u"");
   s.TlsServerName = Store.ReadString(IniKeyTlsServerName, u"");

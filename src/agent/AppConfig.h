@@ -18,6 +18,7 @@ inline constexpr char16_t IniKeyUid[] = u"uid";
 inline constexpr char16_t IniKeySSLSecure[] = u"IsSSLSecure";
 inline constexpr char16_t IniKeyAllowWrites[] = u"AllowWrites";
 inline constexpr char16_t IniKeyAsyncGoodQuality[] = u"AsyncGoodQuality";
+inline constexpr char16_t IniKeyBrowse[] = u"Browse";
 inline constexpr char16_t IniKeyTlsVerify[] = u"TlsVerify";
 inline constexpr char16_t IniKeyTlsPin[] = u"TlsPin";
 inline constexpr char16_t IniKeyTlsServerName[] = u"TlsServerName";
@@ -39,6 +40,7 @@ struct TAppSettings {
   std::u16string SSLSecureText;
   // "AsyncGoodQuality" = any: value pushes count every good quality as good, not only 0xC0
   bool AsyncAnyGoodQuality = false;
+  bool BrowseElements = true;  // "Browse" = 2 browses every server without IOPCBrowse
   std::u16string TlsVerify;
   std::u16string TlsPin;
   std::u16string TlsServerName;

@@ -105,6 +105,10 @@ void TCommunicate::SetAsyncGoodQualityProp(bool AnyGood) {
   Router->SetAsyncGoodQualityProp(AnyGood);
 }
 
+void TCommunicate::SetBrowseElementsProp(bool BrowseElements) {
+  Router->SetBrowseElementsProp(BrowseElements);
+}
+
 // Handing over the log arms the timer; the arming waits until every setting is in, so the first
 // attempt never runs with a setting still missing.
 void TCommunicate::SettingGiven(TSetting Setting) {

@@ -70,6 +70,7 @@ class TCommunicate {
   void SetTlsPolicyProp(const TTlsPolicy& Policy);
   void SetAllowWritesProp(bool AllowWrites);
   void SetAsyncGoodQualityProp(bool AnyGood);
+  void SetBrowseElementsProp(bool BrowseElements);
 
   // One connection attempt; runs on the reconnect thread.
   void Connect();

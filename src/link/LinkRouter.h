@@ -28,6 +28,8 @@ class TLinkRouter {
   // True: value pushes count every good OPC quality as good, as the "sync" read does; false:
   // only plain good (0xC0).
   virtual void SetAsyncGoodQualityProp(bool AnyGood) { (void)AnyGood; }
+  // False: every server is browsed through IOPCBrowseServerAddressSpace, never IOPCBrowse.
+  virtual void SetBrowseElementsProp(bool BrowseElements) { (void)BrowseElements; }
   // Once per connection, after SetTCPClientProp: brings the OPC workers up to date and writes the
   // greeting line.
   virtual void InitConnect() = 0;

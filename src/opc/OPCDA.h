@@ -32,6 +32,17 @@ enum OPCENUMSCOPE {
   OPC_ENUM_ALL = 6,
 };
 
+// Data Access 3.0 browsing: which elements a Browse call returns.
+enum OPCBROWSEFILTER {
+  OPC_BROWSE_FILTER_ALL = 1,
+  OPC_BROWSE_FILTER_BRANCHES = 2,
+  OPC_BROWSE_FILTER_ITEMS = 3,
+};
+
+// ---- Browse element flags (a mask) ----
+#define OPC_BROWSE_HASCHILDREN 0x01
+#define OPC_BROWSE_ISITEM 0x02
+
 // ---- Access rights (a mask) ----
 #define OPC_READABLE 0x1
 #define OPC_WRITEABLE 0x2
@@ -77,6 +88,11 @@ enum OPCENUMSCOPE {
 #define OPC_E_INVALIDCONFIGFILE ((HRESULT)0xC0040010L)
 #define OPC_E_NOTFOUND ((HRESULT)0xC0040011L)
 #define OPC_E_INVALID_PID ((HRESULT)0xC0040203L)
+#define OPC_E_INVALIDCONTINUATIONPOINT ((HRESULT)0xC0040403L)
+#define OPC_E_NOTSUPPORTED ((HRESULT)0xC0040406L)
+
+// ---- Item property identifiers ----
+#define OPC_PROPERTY_ACCESS_RIGHTS 5
 
 // ---- Structures (natural alignment; offsets are checked by the tests) ----
 struct OPCITEMDEF {
@@ -134,6 +150,36 @@ struct OPCITEMATTRIBUTES {
   VARTYPE vtCanonicalDataType;
   OPCEUTYPE dwEUType;
   VARIANT vEUInfo;
+};
+
+// Data Access 3.0: one property of an item, as Browse and GetProperties return it.
+struct OPCITEMPROPERTY {
+  VARTYPE vtDataType;
+  WORD wReserved;
+  DWORD dwPropertyID;
+  LPWSTR szItemID;
+  LPWSTR szDescription;
+  VARIANT vValue;
+  HRESULT hrErrorID;
+  DWORD dwReserved;
+};
+
+// The properties of one item: dwNumProperties entries at pItemProperties.
+struct OPCITEMPROPERTIES {
+  HRESULT hrErrorID;
+  DWORD dwNumProperties;
+  OPCITEMPROPERTY* pItemProperties;
+  DWORD dwReserved;
+};
+
+// One element of a browsed level: its short name, its item identifier, OPC_BROWSE_* flags and
+// the properties asked for.
+struct OPCBROWSEELEMENT {
+  LPWSTR szName;
+  LPWSTR szItemID;
+  DWORD dwFlagValue;
+  DWORD dwReserved;
+  OPCITEMPROPERTIES ItemProperties;
 };
 
 // ---- Interfaces (every one derives directly from IUnknown; slots follow the
@@ -265,6 +311,22 @@ struct IOPCItemProperties : public IUnknown {
                                                   HRESULT** ppErrors) = 0;
 };
 
+// Data Access 3.0 browsing on the server object: a whole level per call, by item identifier.
+struct IOPCBrowse : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
+                                                  BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                                  DWORD* pdwPropertyIDs,
+                                                  OPCITEMPROPERTIES** ppItemProperties) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
+                                           DWORD dwMaxElementsReturned,
+                                           OPCBROWSEFILTER dwBrowseFilter,
+                                           LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                           BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                                           DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                           BOOL* pbMoreElements, DWORD* pdwCount,
+                                           OPCBROWSEELEMENT** ppBrowseElements) = 0;
+};
+
 struct IOPCCommon : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* pdwLcid) = 0;
@@ -292,6 +354,8 @@ TG_OPCDA20_UUID(IOPCDataCallback, 0x39C13A70)
 TG_OPCDA20_UUID(IOPCAsyncIO2, 0x39C13A71)
 TG_OPCDA20_UUID(IOPCItemProperties, 0x39C13A72)
 #undef TG_OPCDA20_UUID
+TG_DECLARE_UUID(IOPCBrowse, 0x39227004, 0xA18F, 0x4B57, 0x8B, 0x0A, 0x52, 0x35, 0x67, 0x0F, 0x44,
+                0x68)
 TG_DECLARE_UUID(IOPCCommon, 0xF31DFDE2, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1,
                 0xFB)
 TG_DECLARE_UUID(IOPCShutdown, 0xF31DFDE1, 0x07B6, 0x11D2, 0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1,
@@ -321,7 +385,8 @@ inline constexpr IID IID_IOPCCommon = {
 inline constexpr IID IID_IOPCShutdown = {
     0xF31DFDE1, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
-// Data Access 3.0 interfaces, used only to probe which version a server speaks.
+// Data Access 3.0 interfaces: IOPCBrowse is used for browsing where a server offers it, the
+// others only to probe which version a server speaks.
 inline constexpr IID IID_IOPCBrowse = {
     0x39227004, 0xA18F, 0x4B57, {0x8B, 0x0A, 0x52, 0x35, 0x67, 0x0F, 0x44, 0x68}};
 inline constexpr IID IID_IOPCItemIO = {

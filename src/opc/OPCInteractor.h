@@ -35,6 +35,7 @@ class TOPCInteractor {
   std::u16string GetOPCGuid() const { return Worker->GetOPCGuid(); }
 
   void SetLoggerProp(TLogger* Value) { Logger = Value; }
+  void SetBrowseElementsProp(bool Value) { Worker->SetBrowseElementsProp(Value); }
   TLogger* GetLoggerProp() const { return Logger; }
   void SetCriticalSection(TCriticalSection* Value) { Worker->SetCriticalSection(Value); }
 

@@ -63,6 +63,9 @@ class TOPCServer {
   // next group build takes it); false (the default): only plain good (0xC0).
   void SetAsyncGoodQualityProp(bool AnyGood) { AsyncAnyGoodQuality = AnyGood; }
 
+  // Whether the table is built through IOPCBrowse where the server offers it (the default);
+  // false walks IOPCBrowseServerAddressSpace only.
+  void SetBrowseElementsProp(bool Value) { BrowseElements = Value; }
   int32_t GetTagsList();
   const TItemsFullList& GetOPCTagsArr() const { return ItemsFullList; }
 
@@ -84,6 +87,7 @@ class TOPCServer {
   void UnadviseDataCallback();
   bool CheckServerState();
   std::u16string FindLinkName(const std::u16string& HashName) const;
+  int32_t BrowseTags(TItemsFullList& Table);
   int32_t AddItemName(const std::u16string& Name);
   void RemoveGroups();
   void RemoveServerGroup(bool& HasGroup, OPCHANDLE Group, ComPtr<IOPCItemMgt>& GroupIntf);
@@ -114,6 +118,7 @@ class TOPCServer {
   TItemsFullList ItemsFullList;
   std::unordered_map<std::u16string, size_t> TagsByHashName;  // first entry of each HashName
   bool SyncMode = false;
+  std::atomic<bool> BrowseElements{true};  // set by the owner, read on the worker thread
   int32_t ResponseTime = 0;
   uint32_t Itemidx = 0;
   int32_t ConnectionCount = 0;

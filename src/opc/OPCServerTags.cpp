@@ -2,6 +2,7 @@
 #include "OPCServer.h"
 
 #include "OPCBrowse.h"
+#include "OPCBrowseElements.h"
 
 namespace {
 
@@ -12,19 +13,35 @@ constexpr char16_t SeparatorMark[] = u"$#%";
 int32_t TOPCServer::GetTagsList() {
   if (!IsInit.load()) return OPC_SERVER_NOT_INITIALIZE;
   if (!ItemsFullList.empty()) return static_cast<int32_t>(ItemsFullList.size());
+  // The table is built aside and taken only whole: a walk that fails or throws leaves none.
+  TItemsFullList Table;
+  const int32_t Result = BrowseTags(Table);
+  if (Result < 0) return Result;
+  std::unordered_map<std::u16string, size_t> ByHashName;
+  for (size_t I = 0; I < Table.size(); ++I)
+    ByHashName.emplace(Table[I].HashName, I);  // the first entry of a name wins
+  ItemsFullList = std::move(Table);
+  TagsByHashName = std::move(ByHashName);
+  return static_cast<int32_t>(ItemsFullList.size());
+}
+
+int32_t TOPCServer::BrowseTags(TItemsFullList& Table) {
+  if (!ServerIntf) return UNABLE_INIT_SERVER_BROWSER;
+  if (BrowseElements) {
+    ComPtr<IOPCBrowse> ElementBrowser;
+    if (SUCCEEDED(ServerIntf->QueryInterface(
+            IID_IOPCBrowse, reinterpret_cast<void**>(ElementBrowser.GetAddressOf()))) &&
+        ElementBrowser) {
+      const int32_t Result = TElementBrowseWalk(ElementBrowser.Get()).Run(Table);
+      if (Result != TElementBrowseWalk::Unusable) return Result;
+    }
+  }
   ComPtr<IOPCBrowseServerAddressSpace> Browser;
-  if (!ServerIntf ||
-      FAILED(ServerIntf->QueryInterface(IID_IOPCBrowseServerAddressSpace,
+  if (FAILED(ServerIntf->QueryInterface(IID_IOPCBrowseServerAddressSpace,
                                         reinterpret_cast<void**>(Browser.GetAddressOf()))) ||
       !Browser)
     return UNABLE_INIT_SERVER_BROWSER;
-  ItemsFullList.clear();
-  TagsByHashName.clear();
-  const int32_t Result = TBrowseWalk(Browser.Get()).Run(ItemsFullList);
-  if (Result < 0) return Result;
-  for (size_t I = 0; I < ItemsFullList.size(); ++I)
-    TagsByHashName.emplace(ItemsFullList[I].HashName, I);  // the first entry of a name wins
-  return static_cast<int32_t>(ItemsFullList.size());
+  return TBrowseWalk(Browser.Get()).Run(Table);
 }
 
 std::u16string TOPCServer::MarkSeparators(const std::u16string& ItemID,

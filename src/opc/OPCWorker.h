@@ -32,6 +32,7 @@ class TOPCWorker {
 
   // Set by the owner before the first task.
   void SetCriticalSection(TCriticalSection* Value) { CriticalSection = Value; }
+  void SetBrowseElementsProp(bool Value) { OPCServer->SetBrowseElementsProp(Value); }
   void SetErrorAnswerCallback(TErrorAnswer Value) { ErrorAnswer = std::move(Value); }
   void SetOPCConnectCallback(TConnectCallBack Value) { OPCConnect = std::move(Value); }
   void SetConnectErrorAnswerCallback(TConnectErrorAnswer Value) {

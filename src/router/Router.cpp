@@ -179,6 +179,7 @@ void TRouter::SyncOPCInteractors() {
     auto Interactor = std::make_unique<TOPCInteractor>(Server.Name, Server.GUID);
     Interactor->SetLoggerProp(Logger);
     Interactor->SetAsyncGoodQualityProp(AsyncAnyGoodQuality);
+    Interactor->SetBrowseElementsProp(BrowseElements);
     SetInteractorCallbacks(*Interactor);
     std::lock_guard Guard(RegistryLock);
     OPCInteractors.push_back({Server.Name, Server.GUID, std::move(Interactor)});

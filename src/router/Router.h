@@ -43,6 +43,8 @@ class TRouter : public TLinkRouter {
   void SetAllowWritesProp(bool Value) override { AllowWrites = Value; }
   // Handed to every worker made from then on.
   void SetAsyncGoodQualityProp(bool AnyGood) override { AsyncAnyGoodQuality = AnyGood; }
+  // Whether workers made from now on browse through IOPCBrowse where a server offers it.
+  void SetBrowseElementsProp(bool Value) override { BrowseElements = Value; }
   // Decimal separator of the value text of "setValue" (the user's setting by default).
   void SetDecimalSeparatorProp(char16_t Value) { DecimalSeparator = Value; }
 
@@ -138,5 +140,6 @@ class TRouter : public TLinkRouter {
   std::atomic<char16_t> DecimalSeparator;
   std::atomic<bool> AllowWrites{true};
   std::atomic<bool> AsyncAnyGoodQuality{false};
+  std::atomic<bool> BrowseElements{true};
   std::unique_ptr<TUpdateTimer> UpdateTimer;  // made last, destroyed first
 };

@@ -45,6 +45,7 @@ struct SimBranch {
   std::u16string name;
   std::u16string itemId;  // identifier of the branch, for BROWSE_TO and GetItemID
   bool refuseEntry = false;
+  bool isItem = false;          // also an item (IOPCBrowse flags it so, beside its children)
   SimBranch* parent = nullptr;  // none for the root
   std::vector<std::unique_ptr<SimBranch>> branches;
   std::vector<std::shared_ptr<SimLeaf>> leaves;

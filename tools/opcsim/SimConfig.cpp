@@ -240,6 +240,7 @@ struct TreeBuilder {
     branch->itemId = prefix + childPath;
     if (!ReadFlag(node, "refuseEntry", branch->refuseEntry))
       return error = u"bad \"refuseEntry\"", false;
+    if (!ReadFlag(node, "isItem", branch->isItem)) return error = u"bad \"isItem\"", false;
     if (!Nodes(Field(node, "children"), *branch, childPath)) return false;
     parent.branches.push_back(std::move(branch));
     return true;
@@ -359,6 +360,9 @@ bool ParseFaults(std::u16string_view text, SimFaults& faults, std::u16string& er
                   ReadFlag(*object, "statusOverflows", faults.statusOverflows) &&
                   ReadFlag(*object, "sinkBadPointer", faults.sinkBadPointer) &&
                   ReadFlag(*object, "timerThrows", faults.timerThrows) &&
+                  ReadFlag(*object, "browseElementsMissing", faults.browseElementsMissing) &&
+                  ReadFlag(*object, "browseElementsFails", faults.browseElementsFails) &&
+                  ReadCount(*object, "browsePageSize", faults.browsePageSize) &&
                   ReadCount(*object, "callDelayMs", faults.callDelayMs) &&
                   ReadFlag(*object, "hang", faults.hang) &&
                   ReadCount(*object, "hangAfterCalls", faults.hangAfterCalls) &&

@@ -41,6 +41,12 @@ struct SimFaults {
   bool statusCrashes = false;  // GetStatus writes through a null pointer (an access violation)
   bool browseStuck = false;  // ChangeBrowsePosition down succeeds but the position stays
   uint32_t callDelayMs = 0;  // every call of the server's objects waits this long first
+  // IOPCBrowse: the server does not answer it; its Browse fails; Browse returns at most
+  // browsePageSize elements a call (0: no limit). With browseStuck, Browse of any branch lists
+  // the top level again: the tree links back to itself.
+  bool browseElementsMissing = false;
+  bool browseElementsFails = false;
+  uint32_t browsePageSize = 0;
   // For a server in a process of its own (opcsim-server.exe): every call after the first
   // hangAfterCalls blocks until the process is killed (`hang`: from now on), and the process
   // exits when a call comes after the first exitAfterCalls. 0: never.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 
+#include "SimElementBrowse.h"
 #include "SimEnumString.h"
 
 namespace opcsim {
@@ -122,6 +123,8 @@ HRESULT STDMETHODCALLTYPE SimServer::QueryInterface(REFIID riid, void** ppv) {
       (!core_->device->Faults().browserMissing &&
        OfferInterface<IOPCBrowseServerAddressSpace>(riid, IID_IOPCBrowseServerAddressSpace, this,
                                                     ppv)) ||
+      (!core_->device->Faults().browseElementsMissing &&
+       OfferInterface<IOPCBrowse>(riid, IID_IOPCBrowse, this, ppv)) ||
       OfferInterface<IConnectionPointContainer>(riid, IID_IConnectionPointContainer, this, ppv) ||
       OfferInterface<IOpcSimControl>(riid, IID_IOpcSimControl, this, ppv))
     return S_OK;
@@ -424,6 +427,70 @@ HRESULT STDMETHODCALLTYPE SimServer::BrowseAccessPaths(LPCWSTR, LPENUMSTRING* pp
   if (ppIEnumString) *ppIEnumString = nullptr;
   core_->EnterCall("BrowseAccessPaths");
   return E_NOTIMPL;
+}
+
+// ---------------------------------------------------------------- IOPCBrowse
+HRESULT STDMETHODCALLTYPE SimServer::GetProperties(DWORD, LPWSTR*, BOOL, DWORD, DWORD*,
+                                                   OPCITEMPROPERTIES** ppItemProperties) {
+  if (ppItemProperties) *ppItemProperties = nullptr;
+  core_->EnterCall("GetProperties");
+  return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE SimServer::Browse(
+    LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+    OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR, BOOL bReturnAllProperties,
+    BOOL bReturnPropertyValues, DWORD dwPropertyCount, DWORD* pdwPropertyIDs, BOOL* pbMoreElements,
+    DWORD* pdwCount, OPCBROWSEELEMENT** ppBrowseElements) {
+  if (!pszContinuationPoint || !pbMoreElements || !pdwCount || !ppBrowseElements) return E_POINTER;
+  *pbMoreElements = FALSE;
+  *pdwCount = 0;
+  *ppBrowseElements = nullptr;
+  core_->EnterCall("Browse");
+  const SimFaults faults = core_->device->Faults();
+  if (faults.browseElementsFails) return E_FAIL;
+  if (dwBrowseFilter < OPC_BROWSE_FILTER_ALL || dwBrowseFilter > OPC_BROWSE_FILTER_ITEMS ||
+      (dwPropertyCount != 0 && !pdwPropertyIDs))
+    return E_INVALIDARG;
+  std::shared_ptr<SimAddressSpace> space = core_->device->Space();
+  const std::u16string id = OleToU16(szItemID);
+  const SimBranch* level = &space->Root();
+  if (!id.empty() && !faults.browseStuck) {
+    level = space->FindBranchById(id);
+    if (!level) return OPC_E_UNKNOWNITEMID;
+    if (level->refuseEntry) return E_FAIL;
+  }
+
+  SimBrowseRequest request;
+  request.filter = dwBrowseFilter;
+  request.nameFilter = OleToU16(szElementNameFilter);
+  request.allProperties = bReturnAllProperties != FALSE;
+  request.propertyValues = bReturnPropertyValues != FALSE;
+  request.propertyIds.assign(pdwPropertyIDs, pdwPropertyIDs + dwPropertyCount);
+  // The continuation point is the index of the next element, as text.
+  const std::u16string point = OleToU16(*pszContinuationPoint);
+  for (char16_t c : point) {
+    if (c < u'0' || c > u'9' || request.first > 100000000) return OPC_E_INVALIDCONTINUATIONPOINT;
+    request.first = request.first * 10 + static_cast<size_t>(c - u'0');
+  }
+  request.pageSize = faults.browsePageSize;
+  if (dwMaxElementsReturned != 0 &&
+      (request.pageSize == 0 || dwMaxElementsReturned < request.pageSize))
+    request.pageSize = dwMaxElementsReturned;
+
+  SimBrowsePage page;
+  const HRESULT hr = BrowseLevelPage(*level, request, page);
+  if (FAILED(hr)) return hr;
+  // The caller's point is replaced: by the next one, or by none when the level is done.
+  CoTaskMemFree(*pszContinuationPoint);
+  *pszContinuationPoint = nullptr;
+  if (page.next != 0) {
+    const std::string digits = std::to_string(page.next);
+    *pszContinuationPoint = U16ToCoTaskMem(std::u16string(digits.begin(), digits.end()));
+  }
+  *pdwCount = page.count;
+  *ppBrowseElements = page.elements;
+  return S_OK;
 }
 
 // ---------------------------------------------------------------- shutdown

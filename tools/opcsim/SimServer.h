@@ -14,6 +14,7 @@ namespace opcsim {
 class SimServer final : public IOPCServer,
                         public IOPCCommon,
                         public IOPCBrowseServerAddressSpace,
+                        public IOPCBrowse,
                         public IConnectionPointContainer,
                         public IOpcSimControl,
                         public SimSinkHost {
@@ -55,6 +56,19 @@ class SimServer final : public IOPCServer,
   HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override;
   HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID,
                                               LPENUMSTRING* ppIEnumString) override;
+
+  // IOPCBrowse
+  HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
+                                          BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                          DWORD* pdwPropertyIDs,
+                                          OPCITEMPROPERTIES** ppItemProperties) override;
+  HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
+                                   DWORD dwMaxElementsReturned, OPCBROWSEFILTER dwBrowseFilter,
+                                   LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                   BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                                   DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                   BOOL* pbMoreElements, DWORD* pdwCount,
+                                   OPCBROWSEELEMENT** ppBrowseElements) override;
 
   // IConnectionPointContainer (IOPCShutdown)
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;

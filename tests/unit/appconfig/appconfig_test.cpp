@@ -238,6 +238,18 @@ TEST(ReadSettings, AsyncGoodQualityAnyIsOptIn) {
   }
 }
 
+TEST(ReadSettings, BrowseTwoTurnsTheDataAccess3BrowseOff) {
+  TFakeStore store;
+  store.Values = {{u"uid", u"abc"}};
+  EXPECT_TRUE(ReadSettings(store, [] { return 0.5; }).BrowseElements) << "absent";
+  for (const auto& [Text, Elements] :
+       std::vector<std::pair<std::u16string, bool>>{{u"2", false}, {u"3", true}, {u"two", true}}) {
+    store.Values = {{u"uid", u"abc"}, {u"Browse", Text}};
+    EXPECT_EQ(ReadSettings(store, [] { return 0.5; }).BrowseElements, Elements)
+        << std::string(Text.begin(), Text.end());
+  }
+}
+
 TEST(WriteSettings, WritesFourKeysInOrderWithIntegersInDecimal) {
   TFakeStore store;
   TAppSettings s;

@@ -53,6 +53,19 @@ static_assert(offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == 50);
 static_assert(offsetof(OPCITEMATTRIBUTES, dwEUType) == 52);
 static_assert(offsetof(OPCITEMATTRIBUTES, vEUInfo) == 56 && sizeof(OPCITEMATTRIBUTES) == 80);
 
+static_assert(offsetof(OPCITEMPROPERTY, dwPropertyID) == 4 &&
+              offsetof(OPCITEMPROPERTY, szItemID) == 8);
+static_assert(offsetof(OPCITEMPROPERTY, szDescription) == 16);
+static_assert(offsetof(OPCITEMPROPERTY, vValue) == 24 &&
+              offsetof(OPCITEMPROPERTY, hrErrorID) == 48);
+static_assert(offsetof(OPCITEMPROPERTY, dwReserved) == 52 && sizeof(OPCITEMPROPERTY) == 56);
+static_assert(offsetof(OPCITEMPROPERTIES, dwNumProperties) == 4);
+static_assert(offsetof(OPCITEMPROPERTIES, pItemProperties) == 8);
+static_assert(offsetof(OPCITEMPROPERTIES, dwReserved) == 16 && sizeof(OPCITEMPROPERTIES) == 24);
+static_assert(offsetof(OPCBROWSEELEMENT, szItemID) == 8 &&
+              offsetof(OPCBROWSEELEMENT, dwFlagValue) == 16);
+static_assert(offsetof(OPCBROWSEELEMENT, ItemProperties) == 24 && sizeof(OPCBROWSEELEMENT) == 48);
+
 TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
   struct Case {
     const char* method;
@@ -72,6 +85,8 @@ TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
       {"IOPCBrowse::BrowseOPCItemIDs", Slot(&IOPCBrowseServerAddressSpace::BrowseOPCItemIDs), 5},
       {"IOPCBrowse::GetItemID", Slot(&IOPCBrowseServerAddressSpace::GetItemID), 6},
       {"IOPCBrowse::BrowseAccessPaths", Slot(&IOPCBrowseServerAddressSpace::BrowseAccessPaths), 7},
+      {"IOPCBrowse::GetProperties", Slot(&IOPCBrowse::GetProperties), 3},
+      {"IOPCBrowse::Browse", Slot(&IOPCBrowse::Browse), 4},
       {"IOPCGroupStateMgt::CloneGroup", Slot(&IOPCGroupStateMgt::CloneGroup), 6},
       {"IOPCSyncIO::Read", Slot(&IOPCSyncIO::Read), 3},
       {"IOPCSyncIO::Write", Slot(&IOPCSyncIO::Write), 4},
@@ -117,6 +132,7 @@ TEST(OpcDaDeclarations, UuidofMatchesTheNamedIdentifiers) {
   EXPECT_TRUE(IsEqualIID(__uuidof(IOPCAsyncIO2), IID_IOPCAsyncIO2));
   EXPECT_TRUE(IsEqualIID(__uuidof(IConnectionPointContainer), IID_IConnectionPointContainer));
   EXPECT_TRUE(IsEqualIID(__uuidof(IEnumString), IID_IEnumString));
+  EXPECT_TRUE(IsEqualIID(__uuidof(IOPCBrowse), IID_IOPCBrowse));
 
   OLECHAR text[40];
   ASSERT_EQ(StringFromGUID2(IID_IOPCServer, text, 40), 39);

@@ -51,6 +51,7 @@ class TFakeRouter : public TLinkRouter {
   void SetTCPClientProp(std::shared_ptr<TLinkClient> IdTCPClient) override;
   void SetTCPError() override;
   void SetAllowWritesProp(bool) override {}
+  void SetBrowseElementsProp(bool) override {}
   void InitConnect() override;
   void MakeRouting(const std::u16string& Msg) override;
 

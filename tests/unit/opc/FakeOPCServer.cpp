@@ -1,5 +1,7 @@
 #include "FakeOPCServer.h"
 
+#include <new>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -432,6 +434,8 @@ class TFakeServer final : public IOPCServer, public IOPCBrowseServerAddressSpace
   HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR Name, LPWSTR* ItemID) override {
     ++State->Calls;
     *ItemID = nullptr;
+    if (State->ItemIDsBeforeThrow == 0) throw std::bad_alloc();
+    if (State->ItemIDsBeforeThrow > 0) --State->ItemIDsBeforeThrow;
     for (const auto& Leaf : Path.back()->Leaves)
       if (Leaf.Name == OleToU16(Name)) {
         *ItemID = U16ToCoTaskMem(Leaf.ItemID);

@@ -47,8 +47,9 @@ struct TFakeState {
   bool FailAddItems = false;
   bool FailAdvise = false;
   bool FailRemoveGroup = false;
-  bool StuckPosition = false;  // moving down into a branch succeeds but the position stays
-  bool EndlessEnums = false;   // name enumerations repeat their names for ever
+  bool StuckPosition = false;   // moving down into a branch succeeds but the position stays
+  bool EndlessEnums = false;    // name enumerations repeat their names for ever
+  int ItemIDsBeforeThrow = -1;  // GetItemID throws std::bad_alloc once this many have answered
   std::set<std::u16string> RefusedWrites;  // item identifiers
   OPCHANDLE FirstItemHandle = 1;  // a new group numbers its items from here (0 is a valid handle)
   // Results of the next CreateInstance calls and of the next requests for IOPCServer, taken from

@@ -139,6 +139,45 @@ TEST_F(OPCBrowseTest, WalkBeyondItsBoundsEndsInMinus11) {
   }
 }
 
+// A wide tree that seems to repeat itself without end, two branches and 100 leaves on every
+// level, from a server that names none of its branches (so no repeat can be seen on the path):
+// the walk ends when its budget of levels and tags is spent, long before the depth bound, with
+// -11 and nothing appended, after calls in proportion to the budget.
+TEST_F(OPCBrowseTest, ALoopingTreeWithTwoBranchesEndsWithinTheBudget) {
+  TFakeBranch Left{u"L", {{u"X", u"X"}}, {}};
+  TFakeBranch Right{u"R", {{u"X", u"X"}}, {}};
+  State->Root = TFakeBranch{u"", Leaves(u"", 100), {Left, Right}};
+  State->StuckPosition = true;
+  Start();
+  ComPtr<IUnknown> Object;
+  ASSERT_TRUE(SUCCEEDED(CoCreateInstance(FakeID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                         reinterpret_cast<void**>(Object.GetAddressOf()))));
+  ComPtr<IOPCBrowseServerAddressSpace> Browser;
+  ASSERT_TRUE(SUCCEEDED(Object->QueryInterface(IID_IOPCBrowseServerAddressSpace,
+                                               reinterpret_cast<void**>(Browser.GetAddressOf()))));
+  for (size_t Budget : {size_t{1000}, size_t{5000}}) {
+    SCOPED_TRACE(Budget);
+    TItemsFullList Items(1);  // what was there before the walk stays
+    const int CallsBefore = State->Calls;
+    EXPECT_EQ(TBrowseWalk(Browser.Get(), Budget).Run(Items), -11);
+    EXPECT_EQ(Items.size(), 1u);
+    // Each level costs 101 of the budget (itself and its tags) and about 110 calls.
+    EXPECT_LT(State->Calls - CallsBefore, static_cast<int>(Budget) * 2);
+  }
+}
+
+// A walk cut short by an exception leaves no table and the browse position where it started: the
+// next GetTagsList walks again and gives the whole table, not the part the first walk had built.
+TEST_F(OPCBrowseTest, AWalkEndedByAnExceptionLeavesNoTable) {
+  State->Root = TFakeBranch{u"", Leaves(u"", 5), {TFakeBranch{u"B", Leaves(u"B", 5), {}}}};
+  State->ItemIDsBeforeThrow = 7;
+  Start();
+  EXPECT_THROW(Server->GetTagsList(), std::bad_alloc);
+  EXPECT_TRUE(Server->GetOPCTagsArr().empty());
+  State->ItemIDsBeforeThrow = -1;
+  EXPECT_EQ(Server->GetTagsList(), 10);
+}
+
 // An enumeration that never ends is read up to the limit, in order, and reported as too long.
 TEST_F(OPCBrowseTest, EndlessEnumerationStopsAtLimit) {
   State->Root = TFakeBranch{u"", Leaves(u"", 3), {}};
