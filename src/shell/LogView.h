@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <string>
 
-class TLogger;
+#include "Logger.h"
 
-class TLogView {
+class TLogView final : public TLogObserver {
  public:
   static constexpr UINT RefreshMs = 50;
   // Menu and command identifiers of the view (WM_COMMAND sent to the view runs them too).
@@ -31,9 +31,9 @@ class TLogView {
 
   // Window thread. The log whose lines the rows show from its first change on (null: none any
   // more).
-  void SetSource(const TLogger* Source);
+  void SetSource(const TLogger* Source) override;
   // Window thread. The log changed: a refresh follows within RefreshMs.
-  void Changed();
+  void Changed() override;
   // The parent's WM_NOTIFY coming from this view; true when handled, with its result.
   bool Notify(const NMHDR* Header, LRESULT& Result);
 

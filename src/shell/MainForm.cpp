@@ -10,12 +10,11 @@
 #include <exception>
 #include <string>
 
-#include "Communicate.h"
-#include "IniFile.h"
-#include "LogFile.h"
+#include "Agent.h"
 #include "LogView.h"
 #include "Logger.h"
 #include "MainFormIds.h"
+#include "SingleAgent.h"
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -114,8 +113,7 @@ TMainFrm::TMainFrm(HINSTANCE Instance, std::function<double()> NextRandom)
     : FInstance(Instance), FNextRandom(std::move(NextRandom)) {}
 
 TMainFrm::~TMainFrm() {
-  Communicate.reset();
-  CloseLogFile();
+  Agent.reset();
   TrayIcon.reset();
   if (FHandle) DestroyWindow(FHandle);
   Logger.reset();
@@ -286,6 +284,10 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
         TrayIcon->Reshow();
         return 0;
       }
+      if (FSingleAgent && FSingleAgent->IsShowRequest(Msg, WParam)) {
+        ShowFromTray();
+        return 0;
+      }
       break;
   }
   return DefWindowProcW(FHandle, Msg, WParam, LParam);
@@ -404,10 +406,12 @@ void TMainFrm::FormResize() {
 }
 
 void TMainFrm::InitControls() {
-  SetText(ServerIpAddrEdit, Host);
-  SetText(ServerPortEdit, IntToText(Port));
-  SetText(ClientUidEdit, Uid);
-  SendMessageW(SSLConnectCheckBox, BM_SETCHECK, SSLSecure ? BST_CHECKED : BST_UNCHECKED, 0);
+  const TAppSettings& settings = Agent->Settings();
+  SetText(ServerIpAddrEdit, settings.Host);
+  SetText(ServerPortEdit, IntToText(settings.Port));
+  SetText(ClientUidEdit, settings.Uid);
+  SendMessageW(SSLConnectCheckBox, BM_SETCHECK, settings.SSLSecure ? BST_CHECKED : BST_UNCHECKED,
+               0);
 }
 
 void TMainFrm::ApplyButtonClick() {
@@ -421,23 +425,13 @@ void TMainFrm::ApplyButtonClick() {
   settings.Port = *port;
   settings.Uid = TextOf(ClientUidEdit);
   settings.SSLSecure = SendMessageW(SSLConnectCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  Host = settings.Host;
-  Port = settings.Port;
-  Uid = settings.Uid;
-  SSLSecure = settings.SSLSecure;
-  TIniFile ini(ConfigFilePath(), IniSection);
-  WriteSettings(ini, settings);
-  if (!Communicate) {
-    // Reading the configuration failed at start, so there is no link yet: the settings now
-    // stored are good to start one with.
-    InitCommunicate();
+  if (FServiceRuns) {
+    // Stored for when the window runs the link again; the service keeps it meanwhile.
+    Agent->Store(settings);
+    ReportServiceRuns();
     return;
   }
-  Communicate->SetHostProp(Host);
-  Communicate->SetPortProp(Port);
-  Communicate->SetUidProp(Uid);
-  Communicate->SetSSLSecureProp(SSLSecure);
-  Communicate->Disconnect(true);
+  Agent->Apply(settings);
 }
 
 void TMainFrm::OnMinimize() {

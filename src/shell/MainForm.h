@@ -13,14 +13,14 @@
 #include "AppConfig.h"
 #include "AutoStart.h"
 #include "CommandGate.h"
+#include "Communicate.h"
 #include "StatusLine.h"
-#include "TlsPolicy.h"
 #include "TrayIcon.h"
 
+class TAgent;
 class TLogger;
-class TLogFile;
+class TSingleAgent;
 class TLogView;
-class TCommunicate;
 
 class TMainFrm {
  public:
@@ -33,6 +33,12 @@ class TMainFrm {
   // The result of setting the process-wide COM security at start; a failure is logged once the
   // log exists. Before Create.
   void SetComSecurityProp(HRESULT Value) { FComSecurity = Value; }
+  // Set when the service runs the link on this machine: the window then opens no link of its own
+  // and says so in its log. Before Create.
+  void SetServiceRunsProp(bool Value) { FServiceRuns = Value; }
+  // This process's claim on its configuration; the window shows itself when a second start of
+  // the program asks through it. Not owned; before Create.
+  void SetSingleAgentProp(const TSingleAgent* Value) { FSingleAgent = Value; }
   // Creates the window (running FormCreate) and shows it. False when the window cannot be made.
   bool Create(int ShowCommand);
   HWND Handle() const { return FHandle; }
@@ -51,8 +57,8 @@ class TMainFrm {
 
   void FormCreate();
   void InitApp();
-  void ReportLastCrash();
   bool ReadIni();
+  void ReportServiceRuns();
   void InitControls();
   void InitCommunicate();
   void ApplyButtonClick();
@@ -67,8 +73,6 @@ class TMainFrm {
   void ProcessPendingMessages();
   void LogEnabCheckBoxClick();
   void ShowStatus();
-  void OpenLogFile(const std::u16string& Name, int32_t MaxKB);
-  void CloseLogFile();
   void UpdateTray(const TCommunicate::TLinkStatus& Status);
   void ShowTrayMenu();
   void ShowFromTray();
@@ -82,6 +86,8 @@ class TMainFrm {
   HINSTANCE FInstance;
   std::function<double()> FNextRandom;
   HRESULT FComSecurity = S_OK;
+  bool FServiceRuns = false;
+  const TSingleAgent* FSingleAgent = nullptr;
   HWND FHandle = nullptr;
   UINT FDpi = 96;
   HFONT FFont = nullptr;
@@ -118,17 +124,10 @@ class TMainFrm {
   // The list drawing MemoLog's rows from the log; it outlives the log that feeds it.
   std::unique_ptr<TLogView> LogView;
   std::unique_ptr<TLogger> Logger;
-  // The optional file copy of the log ("LogFile" in the configuration).
-  std::unique_ptr<TLogFile> LogFile;
-  std::u16string Uid;
-  std::u16string Host;
-  int32_t Port = 0;
-  bool SSLSecure = false;
-  bool AllowWrites = true;
-  TTlsPolicy TlsPolicy;
   // Counted on the reader thread, shown on the window thread.
   std::atomic<int32_t> QueryCount{0};
   std::atomic<bool> QueryCountPosted{false};
-  // Declared after Logger: the link is torn down before the log goes.
-  std::unique_ptr<TCommunicate> Communicate;
+  // The settings, the file log and the link. Declared after Logger: the link is torn down before
+  // the log goes.
+  std::unique_ptr<TAgent> Agent;
 };

@@ -1,15 +1,12 @@
 // The main window's start and end: the log, the settings read from the configuration file, the
 // optional log file and the link, made as the window is created and torn down as it closes.
-#include <exception>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "Agent.h"
 #include "ComSecurity.h"
-#include "Communicate.h"
-#include "CrashRecord.h"
 #include "IniFile.h"
-#include "LogFile.h"
+#include "LogView.h"
 #include "Logger.h"
 #include "MainForm.h"
 #include "MainFormIds.h"
@@ -23,77 +20,51 @@ void TMainFrm::FormCreate() {
   const bool IniRead = ReadIni();
   // After ReadIni, which clears the log.
   if (FAILED(FComSecurity)) Logger->ToLog(LogError, ComSecurityFailureText(FComSecurity), 0);
-  if (IniRead) InitCommunicate();
+  if (FServiceRuns)
+    ReportServiceRuns();
+  else if (IniRead)
+    InitCommunicate();
   ShowStatus();
   SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
 }
 
 void TMainFrm::InitApp() {
   Logger = std::make_unique<TLogger>(LogView.get(), LogEnabCheckBox, FHandle);
-}
-
-// The record of a crash that ended the last run is the log's first entry. It is added whether or
-// not "Enable log" is ticked, so that it is not lost.
-void TMainFrm::ReportLastCrash() {
-  std::u16string Notice = TakeCrashNotice(CrashFolder());
-  if (!Notice.empty()) Logger->MessageToLog(LogError, Notice);
+  TAgentOptions options;
+  options.Paths = AgentPaths(THostKind::Window);
+  options.OpenIni = [](const std::filesystem::path& File) {
+    return std::make_unique<TIniFile>(File.u16string(), IniSection);
+  };
+  options.NextRandom = FNextRandom;
+  options.IncQuery = [this] { IncQuery(); };
+  Agent = std::make_unique<TAgent>(*Logger, std::move(options));
 }
 
 bool TMainFrm::ReadIni() {
-  try {
-    Logger->Clear();
-    ReportLastCrash();
-    Logger->ToLog(LogInfo, u"Read ini file...", 0);
-    TIniFile ini(ConfigFilePath(), IniSection);
-    TAppSettings settings = ReadSettings(ini, FNextRandom);
-    Host = settings.Host;
-    Port = settings.Port;
-    Uid = settings.Uid;
-    SSLSecure = settings.SSLSecure;
-    AllowWrites = settings.AllowWrites;
-    TlsPolicy = MakeTlsPolicy(settings.TlsVerify, settings.TlsPin, settings.TlsServerName,
-                              settings.TlsMinVersion, FolderOf(ConfigFilePath()));
-    TLogFileSettings logFile = ReadLogFileSettings(ini);
-    OpenLogFile(logFile.LogFile, logFile.LogFileMaxKB);
-    InitControls();
-    Logger->ToLog(LogDone, u"Read ini", 0);
-    return true;
-  } catch (const std::exception&) {
-    Logger->ToLog(LogError, u"Cannot read ini file", 0);
-    return false;
-  }
+  Logger->Clear();
+  const bool read = Agent->ReadSettings();
+  if (read) InitControls();
+  return read;
+}
+
+// The service and this window would both connect with the same client identifier: the window
+// leaves the link to the service. Shown whether or not "Enable log" is ticked.
+void TMainFrm::ReportServiceRuns() {
+  const TAgentPaths service = AgentPaths(THostKind::Service);
+  Logger->MessageToLog(
+      LogError,
+      u"The Tagrelay service is running on this machine and holds the link to the "
+      u"SCADA server, so this window opens no link of its own.\r\n"
+      u"To run the link from this window, stop the service first (\"sc stop Tagrelay\" "
+      u"as administrator, or Services in the Control Panel), then start this program "
+      u"again.\r\nThe service's log: " +
+          service.DefaultLogFile.u16string());
 }
 
 void TMainFrm::InitCommunicate() {
-  Communicate = std::make_unique<TCommunicate>();
-  Communicate->SetTlsPolicyProp(TlsPolicy);
-  Communicate->SetAllowWritesProp(AllowWrites);
-  Communicate->SetHostProp(Host);
-  Communicate->SetPortProp(Port);
-  Communicate->SetUidProp(Uid);
-  Communicate->SetLoggerProp(Logger.get());
-  Communicate->SetSSLSecureProp(SSLSecure);
-  Communicate->SetIncQueryProp([this] { IncQuery(); });
+  Agent->Start();
 }
 
 void TMainFrm::FormClose() {
-  if (Communicate) Communicate->Disconnect(false);
-  Communicate.reset();
-  // Every other thread has ended: what is queued for the file is written now.
-  CloseLogFile();
-}
-
-// A relative name is taken beside the executable; a bound of 0 or below means the default.
-void TMainFrm::OpenLogFile(const std::u16string& Name, int32_t MaxKB) {
-  if (Name.empty() || LogFile) return;
-  std::filesystem::path path(Name);
-  if (!path.is_absolute()) path = std::filesystem::path(ConfigFilePath()).parent_path() / path;
-  const uint64_t kb = MaxKB > 0 ? static_cast<uint64_t>(MaxKB) : TLogFile::DefaultMaxKB;
-  LogFile = std::make_unique<TLogFile>(path, kb * 1024);
-  Logger->SetFileProp(LogFile.get());
-}
-
-void TMainFrm::CloseLogFile() {
-  if (Logger) Logger->SetFileProp(nullptr);
-  LogFile.reset();
+  Agent->Stop();
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "Agent.h"
 #include "Communicate.h"
 #include "LogFile.h"
 #include "Logger.h"
@@ -32,16 +33,16 @@ std::wstring LabelText(HWND label) {
 void TMainFrm::ShowStatus() {
   TCommunicate::TLinkStatus status;
   TCounterReading reading;
-  if (Communicate) {
-    status = Communicate->Status();
-    reading = TCounterReading::Of(Communicate->Counters());
+  if (const TCommunicate* link = Agent ? Agent->Link() : nullptr) {
+    status = link->Status();
+    reading = TCounterReading::Of(link->Counters());
   }
   const std::wstring text = W(StatusLine.Update(status, reading, std::chrono::steady_clock::now()));
   if (text != LabelText(StatusLabel)) SetWindowTextW(StatusLabel, text.c_str());
   UpdateTray(status);
   // A log file that cannot be written is told once, in the view whether logging is on or not.
-  if (LogFile && Logger) {
-    if (std::optional<std::u16string> failure = LogFile->TakeFailure())
+  if (TLogFile* logFile = Agent ? Agent->LogFile() : nullptr; logFile && Logger) {
+    if (std::optional<std::u16string> failure = logFile->TakeFailure())
       Logger->MessageToLog(LogError, *failure);
   }
 }

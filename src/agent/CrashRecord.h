@@ -30,9 +30,10 @@ inline constexpr const char* UnreportedMarker = "unreported.txt";
 std::u16string TakeCrashNotice(const std::filesystem::path& Folder);
 
 #ifdef _WIN32
-// %LOCALAPPDATA%\Tagrelay\crash.
+// %LOCALAPPDATA%\Tagrelay\crash, the window program's records.
 std::filesystem::path CrashFolder();
 
-// Installs the filter for the whole process; called first thing at start.
-void InstallCrashRecords();
+// Installs the filter for the whole process, with its records in Folder; called first thing at
+// start.
+void InstallCrashRecords(const std::filesystem::path& Folder);
 #endif

@@ -15,19 +15,22 @@
 #include <thread>
 #include <vector>
 
-class TLogFile {
+#include "LogSink.h"
+
+class TLogFile : public TLogSink {
  public:
   static constexpr uint64_t DefaultMaxKB = 10240;
   // Entries queued beyond this are dropped (and counted in the file) rather than held in memory.
   static constexpr std::size_t MaxQueued = 100000;
 
   TLogFile(std::filesystem::path Path, uint64_t MaxBytes);
-  ~TLogFile();
+  ~TLogFile() override;
   TLogFile(const TLogFile&) = delete;
   TLogFile& operator=(const TLogFile&) = delete;
 
   // Any thread: queues the lines of one entry, stamped with the current local time.
   void Append(const std::vector<std::u16string>& Lines);
+  void Write(int32_t, const std::vector<std::u16string>& Lines) override { Append(Lines); }
   // The text reporting that the file cannot be written, the first time it is asked after the
   // failure; nothing otherwise.
   std::optional<std::u16string> TakeFailure();

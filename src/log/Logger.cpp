@@ -1,15 +1,13 @@
 #include "Logger.h"
 
-#include "LogFile.h"
+#include <algorithm>
 
-#ifdef _WIN32
-#include "LogView.h"
-#endif
+#include "LogSink.h"
 
 TLogger::TLogger() = default;
 
 #ifdef _WIN32
-TLogger::TLogger(TLogView* View, HWND LogEnabCheckBox, HWND FrmHandle)
+TLogger::TLogger(TLogObserver* View, HWND LogEnabCheckBox, HWND FrmHandle)
     : View(View),
       LogEnabCheckBox(LogEnabCheckBox),
       FrmHandle(FrmHandle),
@@ -26,10 +24,9 @@ TLogger::~TLogger() = default;
 #endif
 
 TLogger::TTicket TLogger::Queue(int32_t Cmd, std::u16string_view Text, int32_t TransID) {
-  TLogFile* File = LogFile;
-  if (!LogEnabled && !File) return 0;
+  if (!LogEnabled && !HasSinks) return 0;
   std::u16string Entry = LogEntryText(Text, TransID);
-  if (File) File->Append(LogEntryLines(Cmd, Entry));
+  ToSinks(Cmd, Entry);
   if (!LogEnabled) return 0;
   const TTicket Ticket = Enqueue(Cmd, std::move(Entry));
 #ifdef _WIN32
@@ -45,7 +42,28 @@ TLogger::TTicket TLogger::Enqueue(int32_t Cmd, std::u16string Text) {
   return ++LastQueued;
 }
 
+void TLogger::ToSinks(int32_t Cmd, const std::u16string& Entry) {
+  if (!HasSinks) return;
+  std::lock_guard<std::mutex> Guard(SinksLock);
+  if (Sinks.empty()) return;
+  const std::vector<std::u16string> Lines = LogEntryLines(Cmd, Entry);
+  for (TLogSink* Sink : Sinks) Sink->Write(Cmd, Lines);
+}
+
+void TLogger::AddSink(TLogSink* Sink) {
+  std::lock_guard<std::mutex> Guard(SinksLock);
+  Sinks.push_back(Sink);
+  HasSinks = true;
+}
+
+void TLogger::RemoveSink(TLogSink* Sink) {
+  std::lock_guard<std::mutex> Guard(SinksLock);
+  Sinks.erase(std::remove(Sinks.begin(), Sinks.end(), Sink), Sinks.end());
+  HasSinks = !Sinks.empty();
+}
+
 void TLogger::MessageToLog(int32_t Cmd, std::u16string_view Text) {
+  ToSinks(Cmd, std::u16string(Text));
   Enqueue(Cmd, std::u16string(Text));
   TakeQueued();
 }

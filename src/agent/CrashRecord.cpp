@@ -114,8 +114,7 @@ std::filesystem::path CrashFolder() {
   return std::filesystem::path(Local) / L"Tagrelay" / L"crash";
 }
 
-void InstallCrashRecords() {
-  const std::filesystem::path Crash = CrashFolder();
+void InstallCrashRecords(const std::filesystem::path& Crash) {
   const std::wstring Text = Crash.wstring() + L"\\";
   const std::wstring Parent = Crash.parent_path().wstring();
   if (Text.size() >= MAX_PATH) return;  // no room for a record's name: no records

@@ -11,6 +11,9 @@
 // The view draws its rows from the log's lines and repaints on a timer of its own, so neither
 // the sender nor the window thread waits for painting. Without a window (the native build and
 // headless use), entries are appended on the calling thread.
+//
+// Every entry also goes to the sinks attached (the file log, the Event Log in the service),
+// whether logging is on or not.
 #pragma once
 
 #include <atomic>
@@ -24,9 +27,21 @@
 
 #ifdef _WIN32
 #include <windows.h>
-class TLogView;
 #endif
-class TLogFile;
+class TLogger;
+class TLogSink;
+
+// The view drawing the log's lines: told which log it shows and when the lines changed.
+class TLogObserver {
+ public:
+  // Window thread. The log shown from now on (null: none any more).
+  virtual void SetSource(const TLogger* Source) = 0;
+  // Window thread. The lines changed.
+  virtual void Changed() = 0;
+
+ protected:
+  ~TLogObserver() = default;
+};
 
 class TLogger {
  public:
@@ -36,7 +51,7 @@ class TLogger {
   // View: the log view, which draws from this log from now on; LogEnabCheckBox: the "Enable log"
   // switch, whose state at creation is taken over; FrmHandle: the main window, receiver of
   // WM_LOGMESSAGE. Created on the window thread; none of the three is owned.
-  TLogger(TLogView* View, HWND LogEnabCheckBox, HWND FrmHandle);
+  TLogger(TLogObserver* View, HWND LogEnabCheckBox, HWND FrmHandle);
 #endif
   ~TLogger();
   TLogger(const TLogger&) = delete;
@@ -46,8 +61,8 @@ class TLogger {
   using TTicket = std::uint64_t;
 
   // Any thread. Makes an entry of kind Cmd; a TransID above 0 is appended to the text. Returns
-  // once the window thread has taken the entry, or at once while logging is off. With a log file
-  // the entry is also queued for the file, whether logging is on or not.
+  // once the window thread has taken the entry, or at once while logging is off. The sinks get
+  // the entry first, whether logging is on or not.
   void ToLog(int32_t Cmd, std::u16string_view Text, int32_t TransID = 0) {
     Deliver(Queue(Cmd, Text, TransID));
   }
@@ -60,7 +75,7 @@ class TLogger {
   void Deliver(TTicket Ticket);
 
   // Window thread. Appends an entry whether or not logging is on (after the entries queued
-  // before it).
+  // before it), and hands it to the sinks.
   void MessageToLog(int32_t Cmd, std::u16string_view Text);
   // Window thread, on WM_LOGMESSAGE. Appends the lines of every queued entry, keeps MaxLines
   // lines and tells the view.
@@ -76,9 +91,9 @@ class TLogger {
     return LogEnabled;
   }
 
-  // The file every entry is also written to (null: none). Set and cleared while no other thread
-  // logs; not owned.
-  void SetFileProp(TLogFile* File) { LogFile = File; }
+  // Any thread. Every entry from now on also goes to Sink, until it is removed; not owned.
+  void AddSink(TLogSink* Sink);
+  void RemoveSink(TLogSink* Sink);
 
   // The log's lines, from any thread.
   std::vector<std::u16string> Lines() const;
@@ -98,10 +113,14 @@ class TLogger {
   };
 
   TTicket Enqueue(int32_t Cmd, std::u16string Text);
+  void ToSinks(int32_t Cmd, const std::u16string& Entry);
   void ViewChanged();
 
   std::atomic<bool> LogEnabled{false};
-  std::atomic<TLogFile*> LogFile{nullptr};
+  // A leaf lock: held while a sink takes an entry, never around another lock.
+  mutable std::mutex SinksLock;
+  std::vector<TLogSink*> Sinks;
+  std::atomic<bool> HasSinks{false};
   mutable std::mutex LinesLock;
   TLogLines Log;
 
@@ -112,7 +131,7 @@ class TLogger {
   std::atomic<TTicket> Taken{0};  // every entry up to this ticket is in the log
 
 #ifdef _WIN32
-  TLogView* View = nullptr;
+  TLogObserver* View = nullptr;
   HWND LogEnabCheckBox = nullptr;
   HWND FrmHandle = nullptr;
   DWORD WindowThread = 0;
