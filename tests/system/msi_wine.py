@@ -19,11 +19,14 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def make_msi(build, folder, version):
-    """Builds the x64 MSI of this build under another version; returns its path."""
+def make_msi(build, folder, version, marker=b""):
+    """Builds the x64 MSI of this build under another version; returns its path. marker is
+    appended to tagrelay.exe (after the image, where Windows ignores it) to tell its copies
+    apart."""
     stage = folder / f"stage-{version}"
     stage.mkdir(parents=True, exist_ok=True)
-    shutil.copy(build / "src" / "shell" / "tagrelay.exe", stage)
+    exe = (build / "src" / "shell" / "tagrelay.exe").read_bytes()
+    (stage / "tagrelay.exe").write_bytes(exe + marker)
     for dll in ("libssl-3-x64.dll", "libcrypto-3-x64.dll"):
         shutil.copy(OPENSSL / dll, stage)
     shutil.copy(ROOT / "docs" / "package" / "README.txt", stage / "README.txt")
@@ -119,6 +122,20 @@ class Prefix:
             values = self.reg_values(key)
             if values.get("DisplayName", "").startswith("Tagrelay"):
                 found.append((values["DisplayName"], values.get("DisplayVersion")))
+        return found
+
+    def processes(self, image):
+        """Linux process ids of this prefix's Windows processes whose image is named image."""
+        found = []
+        for proc in Path("/proc").iterdir():
+            try:
+                environ = (proc / "environ").read_bytes().split(b"\0")
+                cmdline = (proc / "cmdline").read_bytes().split(b"\0")[0]
+            except OSError:
+                continue
+            if (f"WINEPREFIX={self.path}".encode() in environ and
+                    cmdline.lower().endswith(b"\\" + image.lower().encode())):
+                found.append(int(proc.name))
         return found
 
     def service_state(self):

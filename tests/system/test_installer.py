@@ -1,6 +1,7 @@
 """The MSI under Wine's msiexec, in a prefix of its own: settings given as properties, features,
 upgrade from an older version, refused downgrade, uninstall; and the signed packages."""
 import subprocess
+import time
 import zipfile
 from pathlib import Path
 
@@ -26,8 +27,8 @@ def build(request):
 @pytest.fixture(scope="module")
 def packages(build, tmp_path_factory):
     folder = tmp_path_factory.mktemp("msi")
-    return {version: windows_path(make_msi(build, folder, version))
-            for version in (OLDER, VERSION)}
+    return {OLDER: windows_path(make_msi(build, folder, OLDER, marker=b"older")),
+            VERSION: windows_path(make_msi(build, folder, VERSION))}
 
 
 @pytest.fixture
@@ -135,3 +136,49 @@ def test_signed_packages(build, tmp_path):
                     "-subj", "/CN=Someone else", "-keyout", str(tmp_path / "other.key"),
                     "-out", str(other)], check=True, capture_output=True)
     assert not osslsigncode_verify(msi, other)
+
+
+def wait_gone(prefix, image, timeout=30):
+    deadline = time.monotonic() + timeout
+    while prefix.processes(image) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    return not prefix.processes(image)
+
+
+def test_service_install_upgrade_remove_and_uninstall(build, prefix, packages, peer):
+    assert prefix.msiexec("/i", packages[OLDER], "SCADAHOST=127.0.0.1",
+                          f"SCADAPORT={peer.port}", "CLIENTUID=4711000042") == 0
+    assert prefix.service_state() == "RUNNING"
+    peer.wait_json("serverOnline", uid="4711000042", timeout=60)
+    assert prefix.shortcuts()
+    assert "Tagrelay" not in prefix.reg_values(RUN_KEY)
+    assert (prefix.install_dir / "tagrelay.exe").read_bytes().endswith(b"older")
+
+    # The upgrade stops the running service, replaces it and starts it again, with the settings
+    # as the site left them.
+    text = prefix.settings.read_text(encoding="latin-1")
+    prefix.settings.write_text(text.replace("uid=4711000042", "uid=4711000099"),
+                               encoding="latin-1")
+    edited = prefix.settings.read_bytes()
+    assert prefix.msiexec("/i", packages[VERSION], "CLIENTUID=4711000077") == 0
+    peer.wait_json("serverOnline", uid="4711000099", timeout=60)
+    assert prefix.service_state() == "RUNNING"
+    assert (prefix.install_dir / "tagrelay.exe").read_bytes() == \
+        (build / "src" / "shell" / "tagrelay.exe").read_bytes()
+    assert prefix.products() == [(PRODUCT, VERSION)]
+    assert prefix.settings.read_bytes() == edited
+
+    # Taking the feature away deletes the service and keeps the program.
+    assert prefix.msiexec("/i", packages[VERSION], "REMOVE=Service") == 0
+    assert prefix.service_state() is None
+    assert (prefix.install_dir / "tagrelay.exe").exists()
+
+    # Wine's msiexec asks a service to stop but does not wait for it to end (Windows does, as
+    # the ServiceControl row asks), so its tagrelay.exe may still be in use below.
+    assert wait_gone(prefix, "tagrelay.exe")
+    assert prefix.msiexec("/x", packages[VERSION]) == 0
+    assert not prefix.install_dir.exists()
+    assert prefix.shortcuts() == []
+    assert prefix.products() == []
+    assert prefix.settings.read_bytes() == edited
+    assert (prefix.settings.parent / "log").is_dir()
