@@ -13,6 +13,7 @@ VERSION = project_version()
 OLDER = "0.0.1"
 PRODUCT = "Tagrelay (64-bit)"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+EVENT_SOURCE_KEY = r"HKLM\System\CurrentControlSet\Services\EventLog\Application\Tagrelay"
 FAILED = 1603 & 0xFF  # ERROR_INSTALL_FAILURE as the shell sees it
 
 
@@ -153,6 +154,8 @@ def test_service_install_upgrade_remove_and_uninstall(build, prefix, packages, p
     assert prefix.shortcuts()
     assert "Tagrelay" not in prefix.reg_values(RUN_KEY)
     assert (prefix.install_dir / "tagrelay.exe").read_bytes().endswith(b"older")
+    assert prefix.reg_values(EVENT_SOURCE_KEY).get("EventMessageFile") == \
+        "C:\\Program Files\\Tagrelay\\tagrelay.exe"
 
     # The upgrade stops the running service, replaces it and starts it again, with the settings
     # as the site left them.
@@ -172,6 +175,7 @@ def test_service_install_upgrade_remove_and_uninstall(build, prefix, packages, p
     assert prefix.msiexec("/i", packages[VERSION], "REMOVE=Service") == 0
     assert prefix.service_state() is None
     assert (prefix.install_dir / "tagrelay.exe").exists()
+    assert prefix.reg_values(EVENT_SOURCE_KEY) == {}
 
     # Wine's msiexec asks a service to stop but does not wait for it to end (Windows does, as
     # the ServiceControl row asks), so its tagrelay.exe may still be in use below.
