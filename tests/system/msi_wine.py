@@ -75,7 +75,9 @@ class Prefix:
         return self
 
     def stop(self):
+        """Ends every process of the prefix and deletes it (a prefix is some 700 MB)."""
         self._quiet("wineserver", "-k")
+        shutil.rmtree(self.path, ignore_errors=True)
 
     def run(self, *args, timeout=120):
         """Runs a Windows program; returns (exit status, output text)."""
