@@ -15,8 +15,14 @@
 namespace {
 
 #ifdef _WIN32
+// OpenSSL's own names for its DLLs, which differ by bitness.
+#ifdef _WIN64
 constexpr char DefaultSslFile[] = "libssl-3-x64.dll";
 constexpr char DefaultCryptoFile[] = "libcrypto-3-x64.dll";
+#else
+constexpr char DefaultSslFile[] = "libssl-3.dll";
+constexpr char DefaultCryptoFile[] = "libcrypto-3.dll";
+#endif
 using TModule = HMODULE;
 
 // The directory of the executable, with its trailing separator.
@@ -92,8 +98,8 @@ std::unique_ptr<TSslApi> Load(const TFiles& Names) {
       Bind(Api->SSL_CTX_get_cert_store, Ssl, "SSL_CTX_get_cert_store") &&
       Bind(Api->SSL_CTX_load_verify_file, Ssl, "SSL_CTX_load_verify_file") &&
       Bind(Api->SSL_CTX_set_default_verify_paths, Ssl, "SSL_CTX_set_default_verify_paths") &&
-      Bind(Api->SSL_set_verify, Ssl, "SSL_set_verify") &&
-      Bind(Api->SSL_ctrl, Ssl, "SSL_ctrl") && Bind(Api->SSL_set1_host, Ssl, "SSL_set1_host") &&
+      Bind(Api->SSL_set_verify, Ssl, "SSL_set_verify") && Bind(Api->SSL_ctrl, Ssl, "SSL_ctrl") &&
+      Bind(Api->SSL_set1_host, Ssl, "SSL_set1_host") &&
       Bind(Api->SSL_get0_param, Ssl, "SSL_get0_param") &&
       Bind(Api->SSL_get_verify_result, Ssl, "SSL_get_verify_result") &&
       Bind(Api->SSL_get1_peer_certificate, Ssl, "SSL_get1_peer_certificate") &&
