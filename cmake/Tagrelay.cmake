@@ -2,8 +2,28 @@
 include_guard(GLOBAL)
 
 set(TAGRELAY_DEPS_DIR "/var/cache/tagrelay" CACHE PATH "Where scripts/setup keeps what it builds")
-set(TAGRELAY_OPENSSL_WIN_DIR "${TAGRELAY_DEPS_DIR}/openssl-mingw64" CACHE PATH
+# The two Windows builds differ in bitness only: 64-bit (windows) and 32-bit (windows32). Each has
+# OpenSSL built for it, under the names OpenSSL gives its DLLs on that bitness.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_tagrelay_openssl openssl-mingw32)
+  set(TAGRELAY_OPENSSL_DLL_SUFFIX "")
+else()
+  set(_tagrelay_openssl openssl-mingw64)
+  set(TAGRELAY_OPENSSL_DLL_SUFFIX "-x64")
+endif()
+set(TAGRELAY_OPENSSL_WIN_DIR "${TAGRELAY_DEPS_DIR}/${_tagrelay_openssl}" CACHE PATH
     "OpenSSL cross-built for Windows: include/ and the two DLLs")
+set(TAGRELAY_OPENSSL_WIN_DLLS ${TAGRELAY_OPENSSL_WIN_DIR}/libssl-3${TAGRELAY_OPENSSL_DLL_SUFFIX}.dll
+                              ${TAGRELAY_OPENSSL_WIN_DIR}/libcrypto-3${TAGRELAY_OPENSSL_DLL_SUFFIX}.dll)
+# Debian's 32-bit Wine DLLs (scripts/setup): with them a build's Wine prefix runs 32-bit programs
+# too (WoW64). On by default in the 32-bit build; a 64-bit build that runs 32-bit servers turns it on.
+set(TAGRELAY_WINE_WOW64_DIR "${TAGRELAY_DEPS_DIR}/wine-wow64/dlls" CACHE PATH
+    "WINEDLLPATH for Wine's WoW64 mode: i386-windows and x86_64-unix")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  option(TAGRELAY_WINE_WOW64 "The build's Wine prefix runs 32-bit programs (WoW64)" ON)
+else()
+  option(TAGRELAY_WINE_WOW64 "The build's Wine prefix runs 32-bit programs (WoW64)" OFF)
+endif()
 
 # GoogleTest and ctest. In the windows build every test program runs under Wine through the build's
 # own wrapper (prefix, wineserver and display of this build folder), and the fixture WINE brings up
@@ -14,6 +34,10 @@ macro(tagrelay_setup_testing)
   if(TAGRELAY_WINDOWS)
     set(TAGRELAY_WINE_ENV ${CMAKE_BINARY_DIR}/wine-env.sh)
     set(TAGRELAY_DESKTOP_KEEPER ${CMAKE_BINARY_DIR}/tools/wine/desktop_keeper.exe)
+    set(TAGRELAY_WINE_DLL_PATH "")
+    if(TAGRELAY_WINE_WOW64)
+      set(TAGRELAY_WINE_DLL_PATH ${TAGRELAY_WINE_WOW64_DIR})
+    endif()
     configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-env.sh.in ${TAGRELAY_WINE_ENV} @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
@@ -40,6 +64,11 @@ macro(tagrelay_setup_flags)
   add_compile_options(-Wall -Wextra)
   if(TAGRELAY_WINDOWS)
     add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      # 32-bit: a DLL's .def file names its exports undecorated (DllGetClassObject, as COM looks
+      # them up), which the linker resolves to the __stdcall symbols (_DllGetClassObject@12).
+      add_link_options($<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,SHARED_LIBRARY>:-Wl,--enable-stdcall-fixup>)
+    endif()
   endif()
   if(TAGRELAY_SANITIZE)
     list(JOIN TAGRELAY_SANITIZE "," _tagrelay_san)

@@ -1,5 +1,6 @@
 #include "NumberText.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -276,6 +277,45 @@ long double ScaleByPow10(long double r, std::int64_t e) {
   return r;
 }
 
+// An unsigned 128-bit integer for the kept digits, written out so both bitnesses have it.
+struct TMantissa {
+  std::uint64_t High = 0;
+  std::uint64_t Low = 0;
+
+  bool IsZero() const { return High == 0 && Low == 0; }
+
+  // this * 10 + d; the kept digits stay below 10^38 < 2^127, so High never overflows.
+  void AppendDigit(unsigned d) {
+    const std::uint64_t times8 = Low << 3;
+    const std::uint64_t times2 = Low << 1;
+    std::uint64_t carry = (Low >> 61) + (Low >> 63);
+    const std::uint64_t times10 = times8 + times2;
+    carry += times10 < times8 ? 1 : 0;
+    const std::uint64_t sum = times10 + d;
+    carry += sum < times10 ? 1 : 0;
+    High = High * 10 + carry;
+    Low = sum;
+  }
+
+  // The nearest long double (64-bit significand), ties to even, as a cast of a native 128-bit
+  // integer gives.
+  long double ToLongDouble() const {
+    if (High == 0) return static_cast<long double>(Low);
+    const int dropped = 64 - std::countl_zero(High);  // bits below the top 64, 1..63
+    std::uint64_t top = (High << (64 - dropped)) | (Low >> dropped);
+    const std::uint64_t rest = Low & ((std::uint64_t{1} << dropped) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (dropped - 1);
+    int scale = dropped;
+    if (rest > half || (rest == half && (top & 1) != 0)) {
+      if (++top == 0) {
+        top = std::uint64_t{1} << 63;
+        ++scale;
+      }
+    }
+    return std::ldexp(static_cast<long double>(top), scale);
+  }
+};
+
 }  // namespace
 
 bool ConvertNumberText(std::u16string_view text, long double& value) {
@@ -285,14 +325,14 @@ bool ConvertNumberText(std::u16string_view text, long double& value) {
 
   // Up to 38 significant digits are kept exactly in 128 bits; later ones only scale.
   constexpr int kKeep = 38;
-  unsigned __int128 m = 0;
+  TMantissa m;
   int kept = 0;
   std::int64_t exp10 = 0;
   for (; i < text.size() && IsDigit(text[i]); ++i) {
     const unsigned d = text[i] - u'0';
     if (kept < kKeep) {
-      if (m != 0 || d != 0) {
-        m = m * 10 + d;
+      if (!m.IsZero() || d != 0) {
+        m.AppendDigit(d);
         ++kept;
       }
     } else {
@@ -303,8 +343,8 @@ bool ConvertNumberText(std::u16string_view text, long double& value) {
     for (++i; i < text.size() && IsDigit(text[i]); ++i) {
       if (kept >= kKeep) continue;
       const unsigned d = text[i] - u'0';
-      if (m != 0 || d != 0) {
-        m = m * 10 + d;
+      if (!m.IsZero() || d != 0) {
+        m.AppendDigit(d);
         ++kept;
       }
       --exp10;
@@ -321,7 +361,7 @@ bool ConvertNumberText(std::u16string_view text, long double& value) {
     exp10 += expNegative ? -x : x;
   }
 
-  if (m == 0) {
+  if (m.IsZero()) {
     value = negative ? -0.0L : 0.0L;
     return true;
   }
@@ -329,7 +369,7 @@ bool ConvertNumberText(std::u16string_view text, long double& value) {
   const std::int64_t magnitude = kept + exp10;
   if (magnitude > 4934) return false;
   long double r = 0;
-  if (magnitude >= -4952) r = ScaleByPow10(static_cast<long double>(m), exp10);
+  if (magnitude >= -4952) r = ScaleByPow10(m.ToLongDouble(), exp10);
   if (std::isinf(r)) return false;
   value = negative ? -r : r;
   return true;

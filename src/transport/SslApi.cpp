@@ -15,8 +15,14 @@
 namespace {
 
 #ifdef _WIN32
+// OpenSSL's own names for its DLLs, which differ by bitness.
+#ifdef _WIN64
 constexpr char DefaultSslFile[] = "libssl-3-x64.dll";
 constexpr char DefaultCryptoFile[] = "libcrypto-3-x64.dll";
+#else
+constexpr char DefaultSslFile[] = "libssl-3.dll";
+constexpr char DefaultCryptoFile[] = "libcrypto-3.dll";
+#endif
 using TModule = HMODULE;
 
 // The directory of the executable, with its trailing separator.

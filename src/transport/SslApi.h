@@ -1,6 +1,6 @@
 // The part of OpenSSL 3 the link uses, loaded at run time when the first TLS connection opens:
-// libssl-3-x64.dll and libcrypto-3-x64.dll beside the executable on Windows, libssl.so.3 and
-// libcrypto.so.3 natively.
+// libssl-3-x64.dll and libcrypto-3-x64.dll (libssl-3.dll and libcrypto-3.dll in the 32-bit build)
+// beside the executable on Windows, libssl.so.3 and libcrypto.so.3 natively.
 #pragma once
 
 #include <cstddef>

@@ -109,8 +109,9 @@ def test_signed_packages(build, tmp_path):
                     "-subj", "/CN=Tagrelay test signer", "-keyout", str(key), "-out", str(cert),
                     "-addext", "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
     out = tmp_path / "dist"
-    subprocess.run([str(ROOT / "scripts" / "package"), "--no-build", "--build-dir", str(build),
-                    "--out", str(out), "--sign", str(cert), str(key)], check=True,
+    subprocess.run([str(ROOT / "scripts" / "package"), "--no-build", "--arch", "win64",
+                    "--build-dir", str(build), "--out", str(out), "--sign", str(cert), str(key)],
+                   check=True,
                    capture_output=True)
     msi = out / f"tagrelay-{VERSION}-x64.msi"
     from_zip = tmp_path / "zip"

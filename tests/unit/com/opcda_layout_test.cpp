@@ -1,6 +1,6 @@
 // The OPC DA declarations are binary contracts with servers built elsewhere:
 // structure offsets and vtable slots must match the published interfaces in
-// both builds.
+// every build, 32-bit and 64-bit.
 #include <cstddef>
 #include <cstring>
 
@@ -20,38 +20,48 @@ ptrdiff_t Slot(F member) {
   return (raw - 1) / static_cast<ptrdiff_t>(sizeof(void*));
 }
 
+// A published offset or size: the first for 32-bit Windows, the second for 64-bit.
+constexpr std::size_t By(std::size_t Bits32, std::size_t Bits64) {
+  static_assert(sizeof(void*) == 4 || sizeof(void*) == 8);
+  return sizeof(void*) == 4 ? Bits32 : Bits64;
+}
+
 static_assert(sizeof(OPCHANDLE) == 4 && sizeof(VARTYPE) == 2 && sizeof(BOOL) == 4);
 static_assert(sizeof(OPCSERVERSTATE) == 4 && sizeof(OPCDATASOURCE) == 4);
-static_assert(sizeof(VARIANT) == 24 && sizeof(FILETIME) == 8);
-static_assert(sizeof(void*) == 8, "the layouts below are the 64-bit ones");
+static_assert(sizeof(VARIANT) == By(16, 24) && sizeof(FILETIME) == 8);
 
-static_assert(offsetof(OPCITEMDEF, szItemID) == 8 && offsetof(OPCITEMDEF, bActive) == 16);
-static_assert(offsetof(OPCITEMDEF, hClient) == 20 && offsetof(OPCITEMDEF, dwBlobSize) == 24);
-static_assert(offsetof(OPCITEMDEF, pBlob) == 32 && offsetof(OPCITEMDEF, vtRequestedDataType) == 40);
-static_assert(offsetof(OPCITEMDEF, wReserved) == 42 && sizeof(OPCITEMDEF) == 48);
+static_assert(offsetof(OPCITEMDEF, szItemID) == By(4, 8));
+static_assert(offsetof(OPCITEMDEF, bActive) == By(8, 16));
+static_assert(offsetof(OPCITEMDEF, hClient) == By(12, 20));
+static_assert(offsetof(OPCITEMDEF, dwBlobSize) == By(16, 24));
+static_assert(offsetof(OPCITEMDEF, pBlob) == By(20, 32));
+static_assert(offsetof(OPCITEMDEF, vtRequestedDataType) == By(24, 40));
+static_assert(offsetof(OPCITEMDEF, wReserved) == By(26, 42) && sizeof(OPCITEMDEF) == By(28, 48));
 
 static_assert(offsetof(OPCITEMRESULT, vtCanonicalDataType) == 4);
 static_assert(offsetof(OPCITEMRESULT, dwAccessRights) == 8);
 static_assert(offsetof(OPCITEMRESULT, dwBlobSize) == 12 && offsetof(OPCITEMRESULT, pBlob) == 16);
-static_assert(sizeof(OPCITEMRESULT) == 24);
+static_assert(sizeof(OPCITEMRESULT) == By(20, 24));
 
 static_assert(offsetof(OPCITEMSTATE, ftTimeStamp) == 4 && offsetof(OPCITEMSTATE, wQuality) == 12);
-static_assert(offsetof(OPCITEMSTATE, vDataValue) == 16 && sizeof(OPCITEMSTATE) == 40);
+static_assert(offsetof(OPCITEMSTATE, vDataValue) == 16 && sizeof(OPCITEMSTATE) == By(32, 40));
 
 static_assert(offsetof(OPCSERVERSTATUS, ftLastUpdateTime) == 16);
 static_assert(offsetof(OPCSERVERSTATUS, dwServerState) == 24);
 static_assert(offsetof(OPCSERVERSTATUS, dwBandWidth) == 32);
 static_assert(offsetof(OPCSERVERSTATUS, wMajorVersion) == 36);
 static_assert(offsetof(OPCSERVERSTATUS, wReserved) == 42);
-static_assert(offsetof(OPCSERVERSTATUS, szVendorInfo) == 48 && sizeof(OPCSERVERSTATUS) == 56);
+static_assert(offsetof(OPCSERVERSTATUS, szVendorInfo) == By(44, 48));
+static_assert(sizeof(OPCSERVERSTATUS) == By(48, 56));
 
-static_assert(offsetof(OPCITEMATTRIBUTES, bActive) == 16);
-static_assert(offsetof(OPCITEMATTRIBUTES, hServer) == 24);
-static_assert(offsetof(OPCITEMATTRIBUTES, dwBlobSize) == 32);
-static_assert(offsetof(OPCITEMATTRIBUTES, pBlob) == 40);
-static_assert(offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == 50);
-static_assert(offsetof(OPCITEMATTRIBUTES, dwEUType) == 52);
-static_assert(offsetof(OPCITEMATTRIBUTES, vEUInfo) == 56 && sizeof(OPCITEMATTRIBUTES) == 80);
+static_assert(offsetof(OPCITEMATTRIBUTES, bActive) == By(8, 16));
+static_assert(offsetof(OPCITEMATTRIBUTES, hServer) == By(16, 24));
+static_assert(offsetof(OPCITEMATTRIBUTES, dwBlobSize) == By(24, 32));
+static_assert(offsetof(OPCITEMATTRIBUTES, pBlob) == By(28, 40));
+static_assert(offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == By(34, 50));
+static_assert(offsetof(OPCITEMATTRIBUTES, dwEUType) == By(36, 52));
+static_assert(offsetof(OPCITEMATTRIBUTES, vEUInfo) == By(40, 56));
+static_assert(sizeof(OPCITEMATTRIBUTES) == By(56, 80));
 
 static_assert(offsetof(OPCITEMPROPERTY, dwPropertyID) == 4 &&
               offsetof(OPCITEMPROPERTY, szItemID) == 8);
