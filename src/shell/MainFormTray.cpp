@@ -54,6 +54,9 @@ void TMainFrm::UpdateTray(const TCommunicate::TLinkStatus& Status) {
   if (connected != FTrayConnected) {
     FTrayConnected = connected;
     TrayIcon->SetIcon(connected ? FIconConnected : FIconDisconnected);
+    // Shell_NotifyIcon handles sent messages while it waits for the notification area: the
+    // session's end (WM_ENDSESSION, sent) may have closed the window and taken the icon away.
+    if (!TrayIcon) return;
   }
   TrayIcon->SetHint(W(TStatusLine::TrayTip(Status)));
 }
