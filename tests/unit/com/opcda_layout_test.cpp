@@ -65,16 +65,19 @@ static_assert(sizeof(OPCITEMATTRIBUTES) == By(56, 80));
 
 static_assert(offsetof(OPCITEMPROPERTY, dwPropertyID) == 4 &&
               offsetof(OPCITEMPROPERTY, szItemID) == 8);
-static_assert(offsetof(OPCITEMPROPERTY, szDescription) == 16);
-static_assert(offsetof(OPCITEMPROPERTY, vValue) == 24 &&
-              offsetof(OPCITEMPROPERTY, hrErrorID) == 48);
-static_assert(offsetof(OPCITEMPROPERTY, dwReserved) == 52 && sizeof(OPCITEMPROPERTY) == 56);
+static_assert(offsetof(OPCITEMPROPERTY, szDescription) == By(12, 16));
+static_assert(offsetof(OPCITEMPROPERTY, vValue) == By(16, 24) &&
+              offsetof(OPCITEMPROPERTY, hrErrorID) == By(32, 48));
+static_assert(offsetof(OPCITEMPROPERTY, dwReserved) == By(36, 52) &&
+              sizeof(OPCITEMPROPERTY) == By(40, 56));
 static_assert(offsetof(OPCITEMPROPERTIES, dwNumProperties) == 4);
 static_assert(offsetof(OPCITEMPROPERTIES, pItemProperties) == 8);
-static_assert(offsetof(OPCITEMPROPERTIES, dwReserved) == 16 && sizeof(OPCITEMPROPERTIES) == 24);
-static_assert(offsetof(OPCBROWSEELEMENT, szItemID) == 8 &&
-              offsetof(OPCBROWSEELEMENT, dwFlagValue) == 16);
-static_assert(offsetof(OPCBROWSEELEMENT, ItemProperties) == 24 && sizeof(OPCBROWSEELEMENT) == 48);
+static_assert(offsetof(OPCITEMPROPERTIES, dwReserved) == By(12, 16) &&
+              sizeof(OPCITEMPROPERTIES) == By(16, 24));
+static_assert(offsetof(OPCBROWSEELEMENT, szItemID) == By(4, 8) &&
+              offsetof(OPCBROWSEELEMENT, dwFlagValue) == By(8, 16));
+static_assert(offsetof(OPCBROWSEELEMENT, ItemProperties) == By(16, 24) &&
+              sizeof(OPCBROWSEELEMENT) == By(32, 48));
 
 TEST(OpcDaDeclarations, MethodsSitInThePublishedVtableSlots) {
   struct Case {
