@@ -262,12 +262,12 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
     case WM_LOGMESSAGE:
       return WMLogMessage();
     case WM_ENTERMENULOOP:
-    case WM_ENTERSIZEMOVE:
-      ++FModalLoops;
-      break;
     case WM_EXITMENULOOP:
+      FInMenuLoop = Msg == WM_ENTERMENULOOP;
+      break;
+    case WM_ENTERSIZEMOVE:
     case WM_EXITSIZEMOVE:
-      if (FModalLoops > 0) --FModalLoops;
+      FInSizeMove = Msg == WM_ENTERSIZEMOVE;
       break;
     case WM_TIMER:
       if (WParam != StatusTimerId) break;
@@ -496,7 +496,8 @@ void TMainFrm::ShowQueryCount() {
 LRESULT TMainFrm::WMLogMessage() {
   Logger->TakeQueued();
   if (InSendMessage()) ReplyMessage(1);
-  if (!FGate.Busy() && FModalLoops == 0 && MessagesWaiting()) ProcessPendingMessages();
+  const bool modalLoop = FModalLoops > 0 || FInMenuLoop || FInSizeMove;
+  if (!FGate.Busy() && !modalLoop && MessagesWaiting()) ProcessPendingMessages();
   return 1;
 }
 

@@ -100,8 +100,13 @@ class TMainFrm {
   bool FTrayConnected = false;
   TAutoStart AutoStart{L"Tagrelay"};
   UINT FTaskbarCreatedMsg = 0;
-  // Modal loops running on the window thread (menus, message boxes, moving or sizing).
+  // Modal loops running on the window thread: the ones this window opens itself (message boxes,
+  // the tray menu), counted around the call, and the ones told by their start and end messages
+  // (the system menu, moving or sizing). Kept apart, since the system may send the end message of
+  // a menu opened without notifications too, which must not unbalance the count.
   int FModalLoops = 0;
+  bool FInMenuLoop = false;
+  bool FInSizeMove = false;
   // Apply and Close, one at a time; busy too while a log entry lets pending messages through.
   TCommandGate FGate{[this](TCommandGate::TCommand Command) { RunCommand(Command); }};
 

@@ -100,8 +100,9 @@ TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
 // that cannot be written is told once in the view, and the program runs on.
 TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
   {
-    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=file\r\n"
-                            "LogFile=agent.log\r\n"));
+    TRunningApp app(
+        Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=1\r\nuid=file\r\n"
+                "LogFile=agent.log\r\n"));
     app.Start();
     ASSERT_NE(app.Window(), nullptr);
     const std::wstring path = app.Folder() + L"\\agent.log";
@@ -132,6 +133,78 @@ TEST(MainWindow, TheLogFileTakesEveryEntryAndAnUnwritableOneIsToldOnce) {
     EXPECT_EQ(text.find(L"Cannot write"), text.rfind(L"Cannot write")) << "told more than once";
     ExpectClosesWithin(app, IdleCloseSeconds);
   }
+}
+
+// Batches of requests sent one after another from a thread of its own, each request logged, until
+// the object ends.
+class TSteadyRequests {
+ public:
+  explicit TSteadyRequests(TScadaListener& Scada)
+      : FThread([this, &Scada] {
+          for (int id = 1; !FStop;) {
+            std::string batch;
+            for (int i = 0; i < 20; ++i, ++id) {
+              batch += "{\"cmd\":\"ping\",\"TransID\":" + std::to_string(id) +
+                       ",\"OPCServerID\":\"{00000000-0000-0000-0000-000000000000}\"}\r\n";
+            }
+            Scada.SendToAll(batch);
+            Sleep(2);
+          }
+        }) {}
+  ~TSteadyRequests() {
+    FStop = true;
+    FThread.join();
+  }
+  TSteadyRequests(const TSteadyRequests&) = delete;
+  TSteadyRequests& operator=(const TSteadyRequests&) = delete;
+
+ private:
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+// The tray menu runs a modal loop of its own, which reads its keys from the window thread's queue.
+// While entries arrive without pause, the log's hand-over runs inside that loop again and again:
+// the one Escape key sent to the menu must still reach the menu and close it, every time. A few
+// messages queued ahead of the key keep it waiting in the queue while entries are handed over; a
+// hundred rounds, since a key is only at risk when an entry comes while it waits.
+TEST(MainWindow, TheTrayMenuKeepsItsKeysWhileTheLogIsBusy) {
+  TScadaListener scada;
+  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
+                          "\r\nuid=gui-busy\r\nIsSSLSecure=0\r\n"));
+  app.Start();
+  ASSERT_NE(app.Window(), nullptr);
+  EnableLog(app);
+  ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-busy"); }, 15s));
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.Window(), &pid);
+  {
+    TSteadyRequests requests(scada);
+    ASSERT_TRUE(
+        WaitUntil([&] { return app.LogText().find(L"TransID = 1") != std::wstring::npos; }, 15s))
+        << "the requests are not logged";
+    for (int round = 0; round < 100; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      PostMessageW(app.Window(), WM_TRAYICON, TrayIconId, WM_RBUTTONUP);
+      HWND menu = nullptr;
+      ASSERT_TRUE(WaitUntil([&] { return (menu = OpenMenuOf(pid)) != nullptr; }, 10s)) << "no menu";
+      for (int i = 0; i < 32; ++i) PostMessageW(menu, WM_NULL, 0, 0);
+      PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+      const bool closed = WaitUntil([&] { return OpenMenuOf(pid) == nullptr; }, 10s);
+      EXPECT_TRUE(closed) << "the menu never saw its Escape key";
+      if (!closed) {
+        // Closes the menu for the program's close below.
+        WaitUntil(
+            [&] {
+              PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+              return OpenMenuOf(pid) == nullptr;
+            },
+            10s);
+        break;
+      }
+    }
+  }
+  ExpectClosesWithin(app, ConnectedCloseSeconds);
 }
 
 }  // namespace
