@@ -291,7 +291,10 @@ class Gate:
                 agent.close()
                 continue
             agent.settimeout(None)
-            link = {"agent": agent, "peer": peer, "closed": False, "sent": 0}
+            # The line to inject is taken when the link is made: the test may clear it as soon
+            # as it sees the agent's first line, before this link's pump has sent it.
+            link = {"agent": agent, "peer": peer, "closed": False, "sent": 0,
+                    "inject": self.after_first_line}
             with self._lock:
                 self.accepted += 1
                 self._links.append(link)
@@ -308,13 +311,14 @@ class Gate:
                 data = link[source].recv(65536)
                 if not data:
                     break
-                first_line = source == "agent" and b"\n" in data and not link.get("greeted")
+                inject = None
+                if source == "agent" and link["inject"] and b"\n" in data:
+                    inject, link["inject"] = link["inject"], None
                 if source == "agent":
                     link["sent"] += len(data)
                 link[sink].sendall(data)
-                if first_line and self.after_first_line:
-                    link["greeted"] = True
-                    link["agent"].sendall(self.after_first_line)
+                if inject:
+                    link["agent"].sendall(inject)
         except OSError:
             pass
         self._close(link, by_agent=source == "agent")
