@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -67,15 +69,16 @@ TAgentOptions ServiceOptions() {
 
 // The agent stops on a thread of its own while this one keeps the service manager informed.
 void StopAgent(TAgent& Agent) {
-  std::atomic<bool> Done{false};
+  std::promise<void> Stopped;
+  std::future<void> Done = Stopped.get_future();
   std::thread Stopper([&] {
     Agent.Stop();
-    Done = true;
+    Stopped.set_value();
   });
-  while (!Done) {
+  do {
     Report(SERVICE_STOP_PENDING, StopWaitHintMs);
-    for (DWORD Waited = 0; !Done && Waited < StopCheckpointMs; Waited += 10) Sleep(10);
-  }
+  } while (Done.wait_for(std::chrono::milliseconds(StopCheckpointMs)) !=
+           std::future_status::ready);
   Stopper.join();
 }
 

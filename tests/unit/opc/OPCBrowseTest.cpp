@@ -47,6 +47,14 @@ class OPCBrowseTest : public ::testing::Test {
     EXPECT_EQ(State->LiveObjects, 0);
   }
   void TearDown() override { Stop(); }
+  // A second server object of the fake's, to browse directly.
+  void NewBrowser(ComPtr<IOPCBrowseServerAddressSpace>& Browser) {
+    ComPtr<IUnknown> Object;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(FakeID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                           reinterpret_cast<void**>(Object.GetAddressOf()))));
+    ASSERT_TRUE(SUCCEEDED(Object->QueryInterface(
+        IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void**>(Browser.GetAddressOf()))));
+  }
 
   std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
   std::unique_ptr<TFakeRegistration> Registration;
@@ -149,12 +157,8 @@ TEST_F(OPCBrowseTest, ALoopingTreeWithTwoBranchesEndsWithinTheBudget) {
   State->Root = TFakeBranch{u"", Leaves(u"", 100), {Left, Right}};
   State->StuckPosition = true;
   Start();
-  ComPtr<IUnknown> Object;
-  ASSERT_TRUE(SUCCEEDED(CoCreateInstance(FakeID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                         reinterpret_cast<void**>(Object.GetAddressOf()))));
   ComPtr<IOPCBrowseServerAddressSpace> Browser;
-  ASSERT_TRUE(SUCCEEDED(Object->QueryInterface(IID_IOPCBrowseServerAddressSpace,
-                                               reinterpret_cast<void**>(Browser.GetAddressOf()))));
+  ASSERT_NO_FATAL_FAILURE(NewBrowser(Browser));
   for (size_t Budget : {size_t{1000}, size_t{5000}}) {
     SCOPED_TRACE(Budget);
     TItemsFullList Items(1);  // what was there before the walk stays
@@ -183,12 +187,8 @@ TEST_F(OPCBrowseTest, EndlessEnumerationStopsAtLimit) {
   State->Root = TFakeBranch{u"", Leaves(u"", 3), {}};
   State->EndlessEnums = true;
   Start();
-  ComPtr<IUnknown> Object;
-  ASSERT_TRUE(SUCCEEDED(CoCreateInstance(FakeID, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                         reinterpret_cast<void**>(Object.GetAddressOf()))));
   ComPtr<IOPCBrowseServerAddressSpace> Browser;
-  ASSERT_TRUE(SUCCEEDED(Object->QueryInterface(IID_IOPCBrowseServerAddressSpace,
-                                               reinterpret_cast<void**>(Browser.GetAddressOf()))));
+  ASSERT_NO_FATAL_FAILURE(NewBrowser(Browser));
   ComPtr<IEnumString> Enum;
   ASSERT_TRUE(SUCCEEDED(
       Browser->BrowseOPCItemIDs(OPC_LEAF, OleArg(u""), VT_EMPTY, 0, Enum.GetAddressOf())));

@@ -17,10 +17,6 @@
 
 namespace {
 
-const CLSID PlantID = {
-    0x12226D95, 0xF79B, 0x42B9, {0xBF, 0x2E, 0x69, 0x40, 0x8C, 0x20, 0xB1, 0x62}};
-const std::u16string PlantText = u"{12226D95-F79B-42B9-BF2E-69408C20B162}";
-
 const std::u16string ServerJson =
     uR"({"progId": "Tagrelay.OpcSim.1",
   "clsid": "{12226D95-F79B-42B9-BF2E-69408C20B162}", "itemPrefix": "[Dev]", "tree": [

@@ -10,6 +10,11 @@
 
 #include "OPCInteractor.h"
 
+// The simulator's plant server, as its default configuration and the test configurations name it.
+inline const CLSID PlantID = {
+    0x12226D95, 0xF79B, 0x42B9, {0xBF, 0x2E, 0x69, 0x40, 0x8C, 0x20, 0xB1, 0x62}};
+inline const std::u16string PlantText = u"{12226D95-F79B-42B9-BF2E-69408C20B162}";
+
 inline std::string Narrow(const std::u16string& Text) {
   std::string Out;
   for (char16_t C : Text) Out.push_back(C < 0x80 ? static_cast<char>(C) : '?');
