@@ -24,6 +24,7 @@ bool TAgent::ReadSettings() {
     // A new client identifier is stored beside the settings, in a folder that may not exist yet.
     std::error_code Ignored;
     std::filesystem::create_directories(File.parent_path(), Ignored);
+    if (!SettingsFileUsable()) return false;
     std::unique_ptr<TIniStore> Ini = FOptions.OpenIni(File);
     const TLogFileSettings LogSettings = ReadLogFileSettings(*Ini);
     OpenLogFile(LogSettings.LogFile, LogSettings.LogFileMaxKB);
@@ -42,6 +43,16 @@ bool TAgent::ReadSettings() {
     FLogger.ToLog(LogError, u"Cannot read ini file", 0);
     return false;
   }
+}
+
+// An untrusted file's own LogFile key is not read either: the default file log says why.
+bool TAgent::SettingsFileUsable() {
+  if (!FOptions.UntrustedSettings) return true;
+  const std::u16string Problem = FOptions.UntrustedSettings(FOptions.Paths.ConfigFile);
+  if (Problem.empty()) return true;
+  OpenLogFile(u"", 0);
+  FLogger.ToLog(LogError, Problem, 0);
+  return false;
 }
 
 // The record of a crash that ended the last run is the log's first entry. It is added whether or

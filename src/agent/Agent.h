@@ -30,6 +30,8 @@ struct TAgentOptions {
   TCallBack IncQuery;
   // The router the link gets (empty: the system's router).
   std::function<std::unique_ptr<TLinkRouter>()> MakeRouter;
+  // Why the settings file must not be used (empty: it may), or empty itself: every file is used.
+  std::function<std::u16string(const std::filesystem::path& File)> UntrustedSettings;
 };
 
 class TAgent {
@@ -43,7 +45,8 @@ class TAgent {
 
   // Opens the file log, reports the last crash, reads the settings (storing a new client
   // identifier when there is none). False, with "Cannot read ini file" logged, when they cannot be
-  // read; the link is then not started.
+  // read; the link is then not started. False too when the settings file is not to be used: that
+  // is logged in the default file log, and nothing of the file is read.
   bool ReadSettings();
   // Makes the link with the settings read; its first attempt follows on the reconnect timer.
   void Start();
@@ -68,6 +71,7 @@ class TAgent {
   void OpenLogFile(const std::u16string& Name, int32_t MaxKB);
   void CloseLogFile();
   void ReportLastCrash();
+  bool SettingsFileUsable();
 
   TLogger& FLogger;
   TAgentOptions FOptions;

@@ -16,6 +16,7 @@
 #include "EventLogSink.h"
 #include "IniFile.h"
 #include "Logger.h"
+#include "SettingsTrust.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ TAgentOptions ServiceOptions() {
   };
   auto Random = std::make_shared<TUnitRandom>();
   Options.NextRandom = [Random] { return Random->Next(); };
+  Options.UntrustedSettings = UntrustedSettingsText;
   return Options;
 }
 

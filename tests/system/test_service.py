@@ -207,3 +207,31 @@ def test_auto_start_after_a_reboot(wine, service, peer):
     assert peer.wait_greetings(1), "no greeting after the reboot"
     assert sc(wine, "stop", "Tagrelay") == 0
     assert wait_state(wine, "STOPPED", 30)
+
+
+def wait_log(wine, text, timeout=30):
+    log = data_folder(wine) / "log" / "tagrelay.log"
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if log.exists() and text in log.read_text("utf-8", "replace"):
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def test_settings_others_can_change_are_not_used(wine, service, peer):
+    """The service runs as SYSTEM, and its settings say where it connects and whether it writes:
+    a settings file that anybody may change is not read (Wine derives the file's access list from
+    its mode). The service stops and its default log says why; made safe, the file is used."""
+    service.ini.chmod(0o666)
+    assert install(wine, service, "demand") == 0
+    sc(wine, "start", "Tagrelay")
+    assert wait_log(wine, "is not used: it can be changed by"), "the default log says why"
+    assert wait_state(wine, "STOPPED", 30)
+    assert peer.greeted == []
+
+    service.ini.chmod(0o644)
+    assert sc(wine, "start", "Tagrelay") == 0
+    assert peer.wait_greetings(1)
+    assert sc(wine, "stop", "Tagrelay") == 0
+    assert wait_state(wine, "STOPPED", 30)

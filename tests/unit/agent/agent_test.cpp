@@ -138,6 +138,28 @@ TEST_F(AgentTest, SettingsThatCannotBeReadAreReportedAndStartNoLink) {
   EXPECT_EQ(Agent->Link(), nullptr);
 }
 
+// A settings file the host does not trust is not read at all, its LogFile key neither: the
+// default file log says why, no identifier is stored and no link starts.
+TEST_F(AgentTest, UntrustedSettingsAreNotReadAndTheDefaultLogSaysWhy) {
+  Ini->Values[u"LogFile"] = u"elsewhere.log";
+  const TAgentPaths Paths = ServicePaths();
+  TAgentOptions Options = MemoryOptions(Ini, Paths);
+  std::filesystem::path Asked;
+  Options.UntrustedSettings = [&](const std::filesystem::path& File) {
+    Asked = File;
+    return std::u16string(u"Settings file is not used: anyone can change it");
+  };
+  TAgent Agent(Logger, std::move(Options));
+  EXPECT_FALSE(Agent.ReadSettings());
+  EXPECT_EQ(Asked, Paths.ConfigFile);
+  ASSERT_NE(Agent.LogFile(), nullptr);
+  EXPECT_EQ(Agent.LogFile()->Path(), Paths.DefaultLogFile);
+  Agent.Stop();
+  EXPECT_NE(ReadFileText(Paths.DefaultLogFile).find("anyone can change it"), std::string::npos);
+  EXPECT_EQ(Ini->Writes, 0);
+  EXPECT_EQ(Agent.Link(), nullptr);
+}
+
 TEST_F(AgentTest, StartConnectsAndGreetsStopClosesTheLinkAndDestroysTheRouter) {
   TLoopbackServer Scada;
   Ini->Values = {{u"KelScadaIp", u"127.0.0.1"},
