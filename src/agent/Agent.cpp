@@ -21,14 +21,20 @@ TAgent::~TAgent() {
 bool TAgent::ReadSettings() {
   const std::filesystem::path& File = FOptions.Paths.ConfigFile;
   try {
+    const TFileCheck Check =
+        FOptions.CheckFiles ? FOptions.CheckFiles(FOptions.Paths) : TFileCheck{};
+    if (!Check.Problem.empty()) {
+      RefuseFiles(Check);
+      return false;
+    }
     // A new client identifier is stored beside the settings, in a folder that may not exist yet.
     std::error_code Ignored;
     std::filesystem::create_directories(File.parent_path(), Ignored);
-    if (!SettingsFileUsable()) return false;
     std::unique_ptr<TIniStore> Ini = FOptions.OpenIni(File);
     const TLogFileSettings LogSettings = ReadLogFileSettings(*Ini);
     OpenLogFile(LogSettings.LogFile, LogSettings.LogFileMaxKB);
     ReportLastCrash();
+    for (const std::u16string& Note : Check.Notes) FLogger.ToLog(LogInfo, Note, 0);
     FLogger.ToLog(LogInfo, u"Read ini file...", 0);
     TAppSettings Settings = ::ReadSettings(*Ini, FOptions.NextRandom);
     FTlsPolicy = MakeTlsPolicy(Settings.TlsVerify, Settings.TlsPin, Settings.TlsServerName,
@@ -45,14 +51,12 @@ bool TAgent::ReadSettings() {
   }
 }
 
-// An untrusted file's own LogFile key is not read either: the default file log says why.
-bool TAgent::SettingsFileUsable() {
-  if (!FOptions.UntrustedSettings) return true;
-  const std::u16string Problem = FOptions.UntrustedSettings(FOptions.Paths.ConfigFile);
-  if (Problem.empty()) return true;
-  OpenLogFile(u"", 0);
-  FLogger.ToLog(LogError, Problem, 0);
-  return false;
+// Nothing of the settings is read, their LogFile key neither: the default file log says why,
+// unless its folder is what is unsafe (the host's other sinks say it then).
+void TAgent::RefuseFiles(const TFileCheck& Check) {
+  if (Check.DataFolderSafe) OpenLogFile(u"", 0);
+  for (const std::u16string& Note : Check.Notes) FLogger.ToLog(LogInfo, Note, 0);
+  FLogger.ToLog(LogError, Check.Problem, 0);
 }
 
 // The record of a crash that ended the last run is the log's first entry. It is added whether or

@@ -12,6 +12,7 @@
 
 #include "AgentPaths.h"
 #include "AppConfig.h"
+#include "FileCheck.h"
 #include "LinkTypes.h"
 #include "TlsPolicy.h"
 
@@ -30,8 +31,9 @@ struct TAgentOptions {
   TCallBack IncQuery;
   // The router the link gets (empty: the system's router).
   std::function<std::unique_ptr<TLinkRouter>()> MakeRouter;
-  // Why the settings file must not be used (empty: it may), or empty itself: every file is used.
-  std::function<std::u16string(const std::filesystem::path& File)> UntrustedSettings;
+  // The host's check of the files the agent is about to use, made before any is opened (may be
+  // empty: every file is used).
+  std::function<TFileCheck(const TAgentPaths& Paths)> CheckFiles;
 };
 
 class TAgent {
@@ -45,8 +47,9 @@ class TAgent {
 
   // Opens the file log, reports the last crash, reads the settings (storing a new client
   // identifier when there is none). False, with "Cannot read ini file" logged, when they cannot be
-  // read; the link is then not started. False too when the settings file is not to be used: that
-  // is logged in the default file log, and nothing of the file is read.
+  // read; the link is then not started. False too when the host's check finds the files unsafe:
+  // nothing of the settings is read, and the default file log says why unless its folder is
+  // what is unsafe.
   bool ReadSettings();
   // Makes the link with the settings read; its first attempt follows on the reconnect timer.
   void Start();
@@ -71,7 +74,7 @@ class TAgent {
   void OpenLogFile(const std::u16string& Name, int32_t MaxKB);
   void CloseLogFile();
   void ReportLastCrash();
-  bool SettingsFileUsable();
+  void RefuseFiles(const TFileCheck& Check);
 
   TLogger& FLogger;
   TAgentOptions FOptions;

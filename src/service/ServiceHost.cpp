@@ -14,9 +14,9 @@
 #include "CommandLine.h"
 #include "Console.h"
 #include "EventLogSink.h"
+#include "FileTrust.h"
 #include "IniFile.h"
 #include "Logger.h"
-#include "SettingsTrust.h"
 
 namespace {
 
@@ -65,7 +65,9 @@ TAgentOptions ServiceOptions() {
   };
   auto Random = std::make_shared<TUnitRandom>();
   Options.NextRandom = [Random] { return Random->Next(); };
-  Options.UntrustedSettings = UntrustedSettingsText;
+  Options.CheckFiles = [](const TAgentPaths& Paths) {
+    return CheckServiceFiles(SystemFolders().Data, Paths.ConfigFile);
+  };
   return Options;
 }
 

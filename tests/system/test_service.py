@@ -235,3 +235,30 @@ def test_settings_others_can_change_are_not_used(wine, service, peer):
     assert peer.wait_greetings(1)
     assert sc(wine, "stop", "Tagrelay") == 0
     assert wait_state(wine, "STOPPED", 30)
+
+
+def test_data_folder_others_can_change_is_mended_and_a_linked_one_refused(wine, service, peer,
+                                                                          tmp_path):
+    """The service writes its log and crash records into the data folder as SYSTEM. A folder
+    anybody may add to is given an access list of its own (with Wine: the mode loses its write
+    bits for others); a log folder that leads elsewhere is not written to at all."""
+    data = data_folder(wine)
+    data.mkdir(parents=True)
+    data.chmod(0o777)
+    assert install(wine, service, "demand") == 0
+    assert sc(wine, "start", "Tagrelay") == 0
+    assert peer.wait_greetings(1)
+    assert wait_log(wine, "; now only SYSTEM, Administrators and the service's account may")
+    assert data.stat().st_mode & 0o002 == 0
+    assert sc(wine, "stop", "Tagrelay") == 0
+    assert wait_state(wine, "STOPPED", 30)
+
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    shutil.rmtree(data / "log")
+    (data / "log").symlink_to(elsewhere, target_is_directory=True)
+    sc(wine, "start", "Tagrelay")
+    time.sleep(3)
+    assert wait_state(wine, "STOPPED", 30)
+    assert len(peer.greeted) == 1, "no link with a linked log folder"
+    assert list(elsewhere.iterdir()) == []

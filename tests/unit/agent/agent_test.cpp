@@ -138,26 +138,48 @@ TEST_F(AgentTest, SettingsThatCannotBeReadAreReportedAndStartNoLink) {
   EXPECT_EQ(Agent->Link(), nullptr);
 }
 
-// A settings file the host does not trust is not read at all, its LogFile key neither: the
-// default file log says why, no identifier is stored and no link starts.
-TEST_F(AgentTest, UntrustedSettingsAreNotReadAndTheDefaultLogSaysWhy) {
-  Ini->Values[u"LogFile"] = u"elsewhere.log";
-  const TAgentPaths Paths = ServicePaths();
-  TAgentOptions Options = MemoryOptions(Ini, Paths);
-  std::filesystem::path Asked;
-  Options.UntrustedSettings = [&](const std::filesystem::path& File) {
-    Asked = File;
-    return std::u16string(u"Settings file is not used: anyone can change it");
+// The host's check of its files comes first. Unsafe settings are not read at all, their LogFile
+// key neither: the default file log says why (unless its folder is what is unsafe), no identifier
+// is stored and no link starts. What the check mended is logged either way.
+TEST_F(AgentTest, FilesTheHostFindsUnsafeAreNotUsed) {
+  struct TCase {
+    const char* What;
+    TFileCheck Check;
+    bool Read;
+    bool DefaultLog;
   };
-  TAgent Agent(Logger, std::move(Options));
-  EXPECT_FALSE(Agent.ReadSettings());
-  EXPECT_EQ(Asked, Paths.ConfigFile);
-  ASSERT_NE(Agent.LogFile(), nullptr);
-  EXPECT_EQ(Agent.LogFile()->Path(), Paths.DefaultLogFile);
-  Agent.Stop();
-  EXPECT_NE(ReadFileText(Paths.DefaultLogFile).find("anyone can change it"), std::string::npos);
-  EXPECT_EQ(Ini->Writes, 0);
-  EXPECT_EQ(Agent.Link(), nullptr);
+  const TCase Cases[] = {
+      {"safe, a folder mended", {{u"Folder mended"}, u"", true}, true, false},
+      {"unsafe settings", {{u"Folder mended"}, u"Settings file is not used", true}, false, true},
+      {"unsafe data folder", {{}, u"Folder is not used", false}, false, false},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    Ini->Values = {{u"uid", u"4711000042"}, {u"LogFile", u"elsewhere.log"}};
+    Ini->Writes = 0;
+    const TAgentPaths Paths = ServicePaths();
+    fs::remove_all(Folder.Path() / "data");
+    TAgentOptions Options = MemoryOptions(Ini, Paths);
+    Options.CheckFiles = [&](const TAgentPaths& Asked) {
+      EXPECT_EQ(Asked.ConfigFile, Paths.ConfigFile);
+      EXPECT_FALSE(fs::exists(Folder.Path() / "data")) << "checked before anything is made";
+      return Case.Check;
+    };
+    TAgent Agent(Logger, std::move(Options));
+    EXPECT_EQ(Agent.ReadSettings(), Case.Read);
+    Agent.Stop();
+    EXPECT_EQ(fs::exists(Paths.DefaultLogFile), Case.DefaultLog);
+    const fs::path Named = Folder.Path() / "data" / "elsewhere.log";
+    EXPECT_EQ(fs::exists(Named), Case.Read) << "the settings' own log only when they are read";
+    const std::string Log = ReadFileText(Case.Read ? Named : Paths.DefaultLogFile);
+    for (const std::u16string& Note : Case.Check.Notes)
+      EXPECT_NE(Log.find(std::string(Note.begin(), Note.end())), std::string::npos);
+    if (Case.DefaultLog) {
+      EXPECT_NE(Log.find("Settings file is not used"), std::string::npos);
+    }
+    EXPECT_EQ(Ini->Writes, 0);
+    EXPECT_EQ(Agent.Link(), nullptr);
+  }
 }
 
 TEST_F(AgentTest, StartConnectsAndGreetsStopClosesTheLinkAndDestroysTheRouter) {
