@@ -150,7 +150,7 @@ void TRouter::RouteSetValue(int32_t TransID, TqvJSONobject& Request) {
   const std::u16string OPCServerID = Request.getString(Request.IndexOfName(u"OPCServerID"));
   const std::u16string TagName = Request.getString(Request.IndexOfName(u"tagName"));
   if (!AllowWrites) {
-    Log(LogError, u"Writes are disabled by AllowWrites=0", TransID);
+    Log(LogError, u"Write refused: writes are disabled by AllowWrites", TransID);
     ErrorSetValueAnswer(OPCServerID, TransID, TagName, WRITE_ITEM_ERROR);
     return;
   }

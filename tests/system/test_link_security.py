@@ -291,7 +291,7 @@ def test_writes_are_refused_when_disabled(agent, peer, tmp_path, setting):
     time.sleep(1)  # several sync reads later
     assert read_integer(wire, 200) == "42"
     assert wire.ping(8) >= 1
-    wait_log(agent, "Writes are disabled by AllowWrites=0")
+    wait_log(agent, "Write refused: writes are disabled by AllowWrites")
     started = (agent.folder / "agent.log").read_bytes().decode("utf-8")
     assert f"Writes are disabled by AllowWrites={setting}\r\n" in started, started
 

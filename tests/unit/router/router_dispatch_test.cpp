@@ -132,8 +132,8 @@ TEST_F(RouterDispatchTest, DisabledWritesAreRefusedAsAFailedWrite) {
   };
   for (const auto& Line : Lines) Router.MakeRouting(Line);
   Router.MakeRouting(uR"({"cmd":"ping","TransID":5,"OPCServerID":"{none}"})");
-  const TLogEntry Disabled3{LogError, u"Writes are disabled by AllowWrites=0", 3};
-  const TLogEntry Disabled4{LogError, u"Writes are disabled by AllowWrites=0", 4};
+  const TLogEntry Disabled3{LogError, u"Write refused: writes are disabled by AllowWrites", 3};
+  const TLogEntry Disabled4{LogError, u"Write refused: writes are disabled by AllowWrites", 4};
   EXPECT_EQ(Log.Lines(), TLogCapture::LinesOf({GetCmd(u"setValue", 3),
                                                Disabled3,
                                                {LogError, u"Write item error", 3},
