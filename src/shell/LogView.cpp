@@ -265,9 +265,14 @@ void TLogView::ShowContextMenu(LPARAM ScreenPoint) {
   const UINT copyFlags = MF_STRING | (ListView_GetSelectedCount(FHandle) > 0 ? 0 : MF_GRAYED);
   AppendMenuW(menu.get(), copyFlags, CopyCommand, L"Copy\tCtrl+C");
   AppendMenuW(menu.get(), MF_STRING, CopyAllCommand, L"Copy all");
+  // The menu's loop reads its keys from this thread's queue. The parent is told of it as of its
+  // own menus, so that its log hand-over leaves that input alone meanwhile.
+  const HWND parent = GetParent(FHandle);
+  SendMessageW(parent, WM_ENTERMENULOOP, TRUE, 0);
   UINT chosen = static_cast<UINT>(TrackPopupMenu(menu.get(),
                                                  TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                                  at.x, at.y, 0, FHandle, nullptr));
+  SendMessageW(parent, WM_EXITMENULOOP, TRUE, 0);
   if (chosen != 0) RunCommand(chosen);
 }
 
