@@ -108,10 +108,14 @@ void TAgent::Apply(const TAppSettings& Settings) {
 }
 
 void TAgent::Stop() {
-  if (FLink) FLink->Disconnect(false);
-  FLink.reset();
+  StopLink();
   // Every other thread has ended: what is queued for the file is written now.
   CloseLogFile();
+}
+
+void TAgent::StopLink() {
+  if (FLink) FLink->Disconnect(false);
+  FLink.reset();
 }
 
 // A relative name is taken beside the configuration file.

@@ -62,6 +62,8 @@ class TAgent {
   // Closes the link for good (the router stops the OPC workers within its shared deadline), then
   // writes out and closes the file log. Nothing runs after it but abandoned workers.
   void Stop();
+  // Closes the link for good as Stop does, the file log staying open.
+  void StopLink();
 
   const TAppSettings& Settings() const { return FSettings; }
   const TAgentPaths& Paths() const { return FOptions.Paths; }

@@ -270,6 +270,10 @@ LRESULT TMainFrm::Dispatch(UINT Msg, WPARAM WParam, LPARAM LParam) {
       FInSizeMove = Msg == WM_ENTERSIZEMOVE;
       break;
     case WM_TIMER:
+      if (WParam == ServiceWatchTimerId) {
+        WatchService();
+        return 0;
+      }
       if (WParam != StatusTimerId) break;
       ShowStatus();
       return 0;

@@ -36,6 +36,8 @@ class TMainFrm {
   // Set when the service runs the link on this machine: the window then opens no link of its own
   // and says so in its log. Before Create.
   void SetServiceRunsProp(bool Value) { FServiceRuns = Value; }
+  // Asked every few seconds while this window holds the link: whether the service runs now.
+  void SetServiceQueryProp(std::function<bool()> Query) { FServiceQuery = std::move(Query); }
   // This process's claim on its configuration; the window shows itself when a second start of
   // the program asks through it. Not owned; before Create.
   void SetSingleAgentProp(const TSingleAgent* Value) { FSingleAgent = Value; }
@@ -60,6 +62,7 @@ class TMainFrm {
   void InitApp();
   bool ReadIni();
   void ReportServiceRuns();
+  void WatchService();
   void InitControls();
   void InitCommunicate();
   void ApplyButtonClick();
@@ -88,6 +91,7 @@ class TMainFrm {
   std::function<double()> FNextRandom;
   HRESULT FComSecurity = S_OK;
   bool FServiceRuns = false;
+  std::function<bool()> FServiceQuery;
   const TSingleAgent* FSingleAgent = nullptr;
   HWND FHandle = nullptr;
   UINT FDpi = 96;

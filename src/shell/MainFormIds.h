@@ -25,6 +25,8 @@ enum : int {
 // The status line is read from the link this often.
 inline constexpr UINT StatusTimerId = 1;
 inline constexpr UINT StatusPeriodMs = 250;
+inline constexpr UINT ServiceWatchTimerId = 2;
+inline constexpr UINT ServiceWatchPeriodMs = 5000;
 
 // The read counter changed; the label is updated on the window thread.
 inline constexpr UINT WM_QUERYCOUNTCHANGED = WM_APP + 1;

@@ -26,6 +26,8 @@ void TMainFrm::FormCreate() {
     InitCommunicate();
   ShowStatus();
   SetTimer(FHandle, StatusTimerId, StatusPeriodMs, nullptr);
+  if (FServiceQuery && !FServiceRuns)
+    SetTimer(FHandle, ServiceWatchTimerId, ServiceWatchPeriodMs, nullptr);
 }
 
 void TMainFrm::InitApp() {
@@ -59,6 +61,20 @@ void TMainFrm::ReportServiceRuns() {
       u"as administrator, or Services in the Control Panel), then start this program "
       u"again.\r\nThe service's log: " +
           service.DefaultLogFile.u16string());
+}
+
+// A service started after this window would open a second link with the same client identifier:
+// the window leaves the link to it, as it does when the service runs at its start. Not while an
+// Apply or Close runs, nor inside a modal loop: the next tick looks again.
+void TMainFrm::WatchService() {
+  if (FServiceRuns || !Agent->Link() || FGate.Busy() || FModalLoops > 0 || FInMenuLoop ||
+      FInSizeMove || !FServiceQuery())
+    return;
+  FServiceRuns = true;
+  KillTimer(FHandle, ServiceWatchTimerId);
+  Agent->StopLink();
+  ReportServiceRuns();
+  ShowStatus();
 }
 
 void TMainFrm::InitCommunicate() {

@@ -56,6 +56,7 @@ int RunWindow(HINSTANCE Instance, int ShowCommand) {
   TMainFrm mainFrm(Instance, [&random] { return random.Next(); });
   mainFrm.SetComSecurityProp(comSecurity.Result());
   mainFrm.SetServiceRunsProp(ServiceRuns());
+  mainFrm.SetServiceQueryProp(ServiceRuns);
   mainFrm.SetSingleAgentProp(&Single);
   if (!mainFrm.Create(ShowCommand)) return 1;
 

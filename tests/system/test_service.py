@@ -185,6 +185,28 @@ def test_window_program_leaves_the_link_to_a_running_service(wine, service, peer
         window.close()
 
 
+def test_window_program_leaves_the_link_to_a_service_started_after_it(wine, service, peer,
+                                                                       tmp_path_factory):
+    window = Agent(wine, tmp_path_factory.mktemp("window"), "tagrelay-window.exe")
+    window.configure(port=peer.port)
+    window.start()
+    try:
+        assert peer.wait_greetings(1)
+        first = peer.greeted[0]
+        assert install(wine, service, "demand") == 0
+        assert sc(wine, "start", "Tagrelay") == 0
+        assert peer.wait_greetings(2)
+        assert peer.wait_ended(first, timeout=30), "the window's link stays open"
+        text = window.log_text(enable=False)
+        assert "The Tagrelay service is running on this machine" in text
+        time.sleep(7)  # past the window's next reconnect attempt
+        assert len(peer.greeted) == 2, "the window opened a link again"
+        assert sc(wine, "stop", "Tagrelay") == 0
+        assert wait_state(wine, "STOPPED", 30)
+    finally:
+        window.close()
+
+
 def test_second_window_program_shows_the_first_and_opens_no_link(wine, agent, peer):
     agent.configure(port=peer.port)
     agent.start()
