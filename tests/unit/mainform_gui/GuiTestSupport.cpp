@@ -13,6 +13,11 @@ std::string Section(const std::string& body) {
   return "[tagrelayConfig]\r\n" + body;
 }
 
+std::string LoopbackSettings(int port, const std::string& uid, const std::string& more) {
+  return Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(port) +
+                 "\r\nuid=" + uid + "\r\nIsSSLSecure=0\r\n" + more);
+}
+
 std::wstring Widen(const std::string& s) {
   return std::wstring(s.begin(), s.end());
 }

@@ -17,6 +17,8 @@ inline constexpr double ConnectedCloseSeconds = 8.0;
 
 // The configuration file's section around the given lines.
 std::string Section(const std::string& body);
+// Settings for a plain link to a SCADA stand-in on 127.0.0.1, with more lines after them.
+std::string LoopbackSettings(int port, const std::string& uid, const std::string& more = "");
 std::wstring Widen(const std::string& s);
 // Non-ASCII characters become '?'.
 std::string Narrow(const std::wstring& s);

@@ -30,8 +30,7 @@ int QueryCountShown(TRunningApp& app) {
 
 TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
   TScadaListener scada;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-first\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-first"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
@@ -68,8 +67,7 @@ TEST(MainWindow, ConnectsLogsCountsReadsAppliesAndClosesInTime) {
 // close, however many requests are waiting.
 TEST(MainWindow, ClosingWhileTheReaderLogsAFloodOfRequestsEnds) {
   TScadaListener scada;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-flood\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-flood"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
@@ -94,9 +92,7 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
   THangingListener hanging;
   ASSERT_TRUE(hanging.Full()) << "the accept queue could not be filled";
   TScadaListener scada;
-  const std::string ini = Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" +
-                                  std::to_string(hanging.Port()) +
-                                  "\r\nuid=gui-hang\r\nIsSSLSecure=0\r\n");
+  const std::string ini = LoopbackSettings(hanging.Port(), "gui-hang");
   {
     TRunningApp app(ini);
     app.Start();
@@ -134,8 +130,7 @@ TEST(MainWindow, ApplyAndCloseWhileAConnectHangsDoNotWaitForTheNetwork) {
 TEST(MainWindow, ApplyRightAfterTheConnectionCameUpDoesNotWaitForItsStart) {
   TScadaListener first;
   TScadaListener second;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(first.Port()) +
-                          "\r\nuid=gui-overtaken\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(first.Port(), "gui-overtaken"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   app.SetText(app.Control(IDC_SERVERPORTEDIT), Widen(std::to_string(second.Port())));
@@ -166,8 +161,7 @@ TEST(MainWindow, ApplyAndCloseArrivingInsideEachOtherRunOneAfterTheOther) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TScadaListener scada;
-    TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" +
-                            std::to_string(scada.Port()) + "\r\nuid=gui-order\r\nIsSSLSecure=0\r\n"));
+    TRunningApp app(LoopbackSettings(scada.Port(), "gui-order"));
     app.Start();
     ASSERT_NE(app.Window(), nullptr);
     app.SetText(app.Control(IDC_CLIENTUIDEDIT), L"gui-order-2");
@@ -195,8 +189,7 @@ TEST(MainWindow, ApplyAndCloseArrivingInsideEachOtherRunOneAfterTheOther) {
 TEST(MainWindow, TheStatusLineShowsTheLinkStateAndCounters) {
   TScadaListener scada;
   const std::wstring port = std::to_wstring(scada.Port());
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-status\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-status"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   HWND status = app.Control(IDC_STATUSLABEL);
@@ -254,8 +247,7 @@ TEST(MainWindow, TheStatusLineShowsTheLinkStateAndCounters) {
 // the log file is written and closed, and the process ends by itself.
 TEST(MainWindow, TheSessionsEndClosesTheAgentBeforeItIsAnswered) {
   TScadaListener scada;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-endsession\r\nIsSSLSecure=0\r\nLogFile=agent.log\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-endsession", "LogFile=agent.log\r\n"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return scada.HasLineContaining("gui-endsession"); }, 15s));

@@ -38,8 +38,7 @@ std::wstring ClipboardText() {
 // its context menu copies them all.
 TEST(MainWindow, TheLogViewKeepsTheLast300LinesInSightAndCopiesThem) {
   TScadaListener scada;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-view\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-view"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
@@ -172,8 +171,7 @@ class TSteadyRequests {
 // at risk when an entry comes while it waits.
 TEST(MainWindow, MenusKeepTheirKeysWhileTheLogIsBusy) {
   TScadaListener scada;
-  TRunningApp app(Section("KelScadaIp=127.0.0.1\r\nKelScadaPort=" + std::to_string(scada.Port()) +
-                          "\r\nuid=gui-busy\r\nIsSSLSecure=0\r\n"));
+  TRunningApp app(LoopbackSettings(scada.Port(), "gui-busy"));
   app.Start();
   ASSERT_NE(app.Window(), nullptr);
   EnableLog(app);
