@@ -42,10 +42,10 @@ bool OwnerTrusted(const TFileSecurity& Security, const std::vector<std::u16strin
 #ifdef _WIN32
 #include "FileCheck.h"
 
-// Makes the data folder and its "log" and "crash" folders (each made when missing) changeable by
-// trusted accounts only, replacing an access list that lets others change them; then checks the
-// settings file (one that does not exist yet is made by the service itself, so it is fine). A
-// folder owned by another account, or one that is a link to another place, is a problem.
-TFileCheck CheckServiceFiles(const std::filesystem::path& DataFolder,
+// Makes each folder (in order, so a parent first; each made when missing) changeable by trusted
+// accounts only, replacing an access list that lets others change it; then checks the settings
+// file (one that does not exist yet is made by the service itself, so it is fine). A folder owned
+// by another account, or one that is a link to another place, is a problem.
+TFileCheck CheckServiceFiles(const std::vector<std::filesystem::path>& Folders,
                              const std::filesystem::path& SettingsFile);
 #endif

@@ -125,6 +125,8 @@ class TFolderGuard {
 
   // False, with the problem noted, when the folder cannot be made safe.
   bool Secure(const fs::path& Folder) {
+    // Without the list made, nothing is made or set: no list at all gives everybody everything.
+    if (!FAccess.Dacl()) return Fail(Folder, u"its access list cannot be made");
     SECURITY_ATTRIBUTES Attributes{sizeof Attributes, FAccess.Descriptor.get(), FALSE};
     const std::wstring Name = Folder.wstring();
     if (CreateDirectoryW(Name.c_str(), &Attributes)) return true;
@@ -140,8 +142,7 @@ class TFolderGuard {
     if (!Security) return Fail(Folder, u"its permissions cannot be read", Error);
     const std::u16string Problem = AccessProblem(*Security, TObjectKind::Folder, FTrusted);
     if (Problem.empty()) return true;
-    // Without the new list made, nothing is set: an empty list would give everybody everything.
-    if (!OwnerTrusted(*Security, FTrusted) || !FAccess.Dacl()) return Fail(Folder, Problem);
+    if (!OwnerTrusted(*Security, FTrusted)) return Fail(Folder, Problem);
     Error = SetNamedSecurityInfoW(const_cast<wchar_t*>(Name.c_str()), SE_FILE_OBJECT,
                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                   nullptr, nullptr, FAccess.Dacl(), nullptr);
@@ -181,10 +182,10 @@ std::u16string SettingsProblem(const fs::path& File) {
 
 }  // namespace
 
-TFileCheck CheckServiceFiles(const fs::path& DataFolder, const fs::path& SettingsFile) {
+TFileCheck CheckServiceFiles(const std::vector<fs::path>& Folders, const fs::path& SettingsFile) {
   TFileCheck Check;
   TFolderGuard Guard(Check);
-  for (const fs::path& Folder : {DataFolder, DataFolder / L"log", DataFolder / L"crash"})
+  for (const fs::path& Folder : Folders)
     if (!Guard.Secure(Folder)) return Check;
   Check.Problem = SettingsProblem(SettingsFile);
   return Check;

@@ -65,8 +65,11 @@ TAgentOptions ServiceOptions() {
   };
   auto Random = std::make_shared<TUnitRandom>();
   Options.NextRandom = [Random] { return Random->Next(); };
+  // The data folder, then the log's and the crash records' folders in it.
   Options.CheckFiles = [](const TAgentPaths& Paths) {
-    return CheckServiceFiles(SystemFolders().Data, Paths.ConfigFile);
+    return CheckServiceFiles(
+        {SystemFolders().Data, Paths.DefaultLogFile.parent_path(), Paths.CrashFolder},
+        Paths.ConfigFile);
   };
   return Options;
 }

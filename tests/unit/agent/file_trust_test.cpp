@@ -159,26 +159,28 @@ constexpr wchar_t EveryoneChanges[] = L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)";
 TEST(FileTrust, TheDataFolderIsMadeOrMendedAndUnsafeSettingsAreRefused) {
   const TDataFolder Data;
   const std::filesystem::path Settings = Data.Path() / L"tagrelayConfig.ini";
+  const std::vector<std::filesystem::path> Folders = {Data.Path(), Data.Path() / L"log",
+                                                      Data.Path() / L"crash"};
 
-  TFileCheck Check = CheckServiceFiles(Data.Path(), Settings);
+  TFileCheck Check = CheckServiceFiles(Folders, Settings);
   EXPECT_EQ(Check.Problem, u"") << "no settings file yet: the service makes it";
   EXPECT_TRUE(Check.Notes.empty());
   EXPECT_TRUE(std::filesystem::is_directory(Data.Path() / L"log"));
   EXPECT_TRUE(std::filesystem::is_directory(Data.Path() / L"crash"));
 
   std::ofstream(Settings) << "[tagrelayConfig]\n";
-  EXPECT_EQ(CheckServiceFiles(Data.Path(), Settings).Problem, u"") << "made by this account";
+  EXPECT_EQ(CheckServiceFiles(Folders, Settings).Problem, u"") << "made by this account";
 
   // A folder everybody may change is given an access list of its own; then it passes as it is.
   ASSERT_TRUE(SetAccess(Data.Path() / L"log", EveryoneChanges));
-  Check = CheckServiceFiles(Data.Path(), Settings);
+  Check = CheckServiceFiles(Folders, Settings);
   EXPECT_EQ(Check.Problem, u"");
   ASSERT_EQ(Check.Notes.size(), 1u);
   EXPECT_NE(Check.Notes[0].find(u"it can be changed by "), std::u16string::npos);
-  EXPECT_TRUE(CheckServiceFiles(Data.Path(), Settings).Notes.empty());
+  EXPECT_TRUE(CheckServiceFiles(Folders, Settings).Notes.empty());
 
   ASSERT_TRUE(SetAccess(Settings, EveryoneChanges));
-  Check = CheckServiceFiles(Data.Path(), Settings);
+  Check = CheckServiceFiles(Folders, Settings);
   EXPECT_TRUE(Check.DataFolderSafe);
   EXPECT_EQ(Check.Problem.rfind(u"Settings file " + Settings.u16string() + u" is not used: ", 0),
             0u);
