@@ -25,6 +25,15 @@ std::string FirstLine(const std::filesystem::path& File) {
   return Line;
 }
 
+// The filter names its records crash-<date>-<time>-<process>. Anything else in the marker is not
+// taken as a file name, so the marker cannot send the reading to another folder.
+bool IsRecordName(const std::string& Name) {
+  constexpr char Lead[] = "crash-";
+  if (Name.rfind(Lead, 0) != 0 || Name.size() > 64) return false;
+  return std::all_of(Name.begin() + (sizeof Lead - 1), Name.end(),
+                     [](char C) { return (C >= '0' && C <= '9') || C == '-'; });
+}
+
 // Record names and lines are ASCII (the filter writes them so).
 std::u16string Widen(const std::string& Text) {
   return std::u16string(Text.begin(), Text.end());
@@ -58,6 +67,7 @@ std::u16string TakeCrashNotice(const std::filesystem::path& Folder) {
   std::error_code Ignored;
   std::filesystem::remove(Marker, Ignored);
   if (Name.empty()) return u"";
+  if (!IsRecordName(Name)) return u"The last run ended in a crash: (the record is missing)";
   const std::filesystem::path Record = Folder / (Name + ".txt");
   std::string Line = FirstLine(Record);
   if (Line.empty()) Line = "(the record is missing)";

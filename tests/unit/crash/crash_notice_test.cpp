@@ -70,6 +70,16 @@ TEST_F(CrashNoticeTest, NoMarkerOrNoFolderNamesNothingAndAMissingRecordIsSaid) {
   WriteFile(Folder / UnreportedMarker, "crash-20260102-030405-78\r\n");
   std::string Notice = Narrow(TakeCrashNotice(Folder));
   EXPECT_NE(Notice.find("(the record is missing)"), std::string::npos) << Notice;
+
+  // A marker naming anything but a record of ours is not followed to another folder.
+  const fs::path Records = Folder / "records";
+  fs::create_directories(Records);
+  WriteFile(Folder / "crash-secret.txt", "secret line\r\n");
+  for (const char* Name : {"../crash-secret", "..\\crash-secret", "crash-1/../../crash-secret"}) {
+    WriteFile(Records / UnreportedMarker, std::string(Name) + "\r\n");
+    Notice = Narrow(TakeCrashNotice(Records));
+    EXPECT_EQ(Notice, "The last run ended in a crash: (the record is missing)") << Name;
+  }
 }
 
 // Records pile up no further than the newest ten (by the time in their names, whatever order the
