@@ -129,15 +129,21 @@ HWND TRunningApp::Control(int Id) const {
   return GetDlgItem(FWindow, Id);
 }
 
+// The text may grow between asking its length and reading it (the status line changes every
+// 250 ms): a read that fills the room given may be cut short, so it is read again with more room.
 std::wstring TRunningApp::Text(HWND Control) const {
   DWORD_PTR length = 0;
   SendMessageTimeoutW(Control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &length);
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(Control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                      SMTO_ABORTIFHUNG, SendTimeoutMs, &copied);
-  text.resize(copied);
-  return text;
+  for (size_t room = length + 256;; room *= 2) {
+    std::wstring text(room, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(Control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, SendTimeoutMs, &copied);
+    if (copied + 1 < room || room > (1u << 20)) {
+      text.resize(copied);
+      return text;
+    }
+  }
 }
 
 void TRunningApp::SetText(HWND Control, const std::wstring& Text) {
