@@ -34,7 +34,10 @@ std::u16string SidText(PSID Sid) {
 }
 
 // DOMAIN\name, or empty when the account cannot be named (a deleted account, say).
-std::u16string AccountName(PSID Sid) {
+std::u16string AccountName(const std::u16string& SidString) {
+  PSID Sid = nullptr;
+  if (!ConvertStringSidToSidW(reinterpret_cast<LPCWSTR>(SidString.c_str()), &Sid)) return u"";
+  std::unique_ptr<void, TLocalFree> Owned(Sid);
   wchar_t Name[256];
   wchar_t Domain[256];
   DWORD NameLength = 256;
@@ -71,8 +74,18 @@ TAccessEntry EntryOf(const ACE_HEADER* Header) {
   PSID Sid = const_cast<DWORD*>(&Ace->SidStart);
   Entry.Mask = Ace->Mask;
   Entry.Sid = SidText(Sid);
-  Entry.Name = AccountName(Sid);
   return Entry;
+}
+
+// Why the object is not safe, with the accounts named. Names are looked up only then: a lookup
+// may ask a domain controller, which a service start should not wait for.
+std::u16string NamedProblem(TFileSecurity Security, TObjectKind Kind,
+                            const std::vector<std::u16string>& Trusted) {
+  if (AccessProblem(Security, Kind, Trusted).empty()) return u"";
+  Security.OwnerName = AccountName(Security.Owner);
+  for (TAccessEntry& Entry : Security.Entries)
+    if (!Entry.Sid.empty()) Entry.Name = AccountName(Entry.Sid);
+  return AccessProblem(Security, Kind, Trusted);
 }
 
 // The object's owner and entries; the system's error when they cannot be read.
@@ -87,7 +100,6 @@ std::optional<TFileSecurity> ReadSecurity(const fs::path& Path, DWORD& Error) {
   std::unique_ptr<void, TLocalFree> Owned(Descriptor);
   TFileSecurity Security;
   Security.Owner = SidText(Owner);
-  Security.OwnerName = AccountName(Owner);
   Security.HasDacl = Dacl != nullptr;
   for (DWORD I = 0; Dacl && I < Dacl->AceCount; ++I) {
     void* Ace = nullptr;
@@ -120,8 +132,8 @@ struct TFolderAccess {
 
 class TFolderGuard {
  public:
-  explicit TFolderGuard(TFileCheck& Check)
-      : FCheck(Check), FOwn(ProcessAccount()), FTrusted(TrustedSids(FOwn)), FAccess(FOwn) {}
+  TFolderGuard(TFileCheck& Check, const std::u16string& OwnAccount)
+      : FCheck(Check), FTrusted(TrustedSids(OwnAccount)), FAccess(OwnAccount) {}
 
   // False, with the problem noted, when the folder cannot be made safe.
   bool Secure(const fs::path& Folder) {
@@ -140,7 +152,7 @@ class TFolderGuard {
     if (!(Attribute & FILE_ATTRIBUTE_DIRECTORY)) return Fail(Folder, u"it is not a folder");
     const std::optional<TFileSecurity> Security = ReadSecurity(Folder, Error);
     if (!Security) return Fail(Folder, u"its permissions cannot be read", Error);
-    const std::u16string Problem = AccessProblem(*Security, TObjectKind::Folder, FTrusted);
+    const std::u16string Problem = NamedProblem(*Security, TObjectKind::Folder, FTrusted);
     if (Problem.empty()) return true;
     if (!OwnerTrusted(*Security, FTrusted)) return Fail(Folder, Problem);
     Error = SetNamedSecurityInfoW(const_cast<wchar_t*>(Name.c_str()), SE_FILE_OBJECT,
@@ -161,19 +173,17 @@ class TFolderGuard {
   }
 
   TFileCheck& FCheck;
-  std::u16string FOwn;
   std::vector<std::u16string> FTrusted;
   TFolderAccess FAccess;
 };
 
-std::u16string SettingsProblem(const fs::path& File) {
+std::u16string SettingsProblem(const fs::path& File, const std::vector<std::u16string>& Trusted) {
   DWORD Error = 0;
   const std::optional<TFileSecurity> Security = ReadSecurity(File, Error);
   if (!Security && (Error == ERROR_FILE_NOT_FOUND || Error == ERROR_PATH_NOT_FOUND)) return u"";
   const std::u16string Lead = u"Settings file " + File.u16string() + u" is not used: ";
   if (!Security) return Lead + u"its permissions cannot be read (error " + Number(Error) + u")";
-  const std::u16string Problem =
-      AccessProblem(*Security, TObjectKind::File, TrustedSids(ProcessAccount()));
+  const std::u16string Problem = NamedProblem(*Security, TObjectKind::File, Trusted);
   if (Problem.empty()) return u"";
   return Lead + Problem +
          u". Only SYSTEM, Administrators and the service's own account may be able to change "
@@ -184,9 +194,10 @@ std::u16string SettingsProblem(const fs::path& File) {
 
 TFileCheck CheckServiceFiles(const std::vector<fs::path>& Folders, const fs::path& SettingsFile) {
   TFileCheck Check;
-  TFolderGuard Guard(Check);
+  const std::u16string OwnAccount = ProcessAccount();
+  TFolderGuard Guard(Check, OwnAccount);
   for (const fs::path& Folder : Folders)
     if (!Guard.Secure(Folder)) return Check;
-  Check.Problem = SettingsProblem(SettingsFile);
+  Check.Problem = SettingsProblem(SettingsFile, TrustedSids(OwnAccount));
   return Check;
 }
